@@ -1,0 +1,15 @@
+# thumb_test(NAME SOURCES src... LIBS lib... [LABELS label...])
+# A GoogleTest executable whose cases are registered with CTest one by one.
+function(thumb_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+endfunction()
+
+# thumb_bench(NAME SOURCES src... LIBS lib...)
+function(thumb_bench name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+endfunction()

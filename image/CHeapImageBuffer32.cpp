@@ -1,0 +1,44 @@
+#include "image/CHeapImageBuffer32.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "memory/ImageMemory.h"
+
+namespace tarn {
+
+void CHeapImageBuffer32::FreeStorage() {
+    if (data && data != &inlinePixel) {
+        FreeImageMemory(data, static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+        data = nullptr;
+    }
+}
+
+bool CHeapImageBuffer32::Resize(int32_t w, int32_t h) {
+    if (w == width && h == height) return true;
+    FreeStorage();
+    w = std::max(w, 1);
+    h = std::max(h, 1);
+    // The pixel count must fit a signed 32-bit value; larger requests fail like an exhausted heap,
+    // so no image ever owns a block smaller than width x height x 4.
+    int64_t count = int64_t{w} * h;
+    if (count == 1 && data == &inlinePixel) {
+        width = w;
+        height = h;
+        return true;
+    }
+    data = count <= INT32_MAX ? static_cast<uint32_t*>(AllocateImageMemory(static_cast<size_t>(count) * 4)) : nullptr;
+    if (!data) {
+        data = &inlinePixel;
+        width = height = 1;
+        return false;
+    }
+    width = w;
+    height = h;
+    return true;
+}
+
+uint32_t* CHeapImageBuffer32::PixelAt(int32_t, int32_t, int) { throw std::runtime_error("Shuold never called"); }
+uint32_t* CHeapImageBuffer32::PixelAt(int32_t, int32_t) { throw std::runtime_error("Shuold never called"); }
+
+}  // namespace tarn

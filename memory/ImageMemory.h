@@ -1,0 +1,18 @@
+// The two calls every pixel buffer takes its memory through.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+
+namespace tarn {
+
+// Process-wide switch for handle-backed (pageable) pixel memory. Off for the whole life of
+// the thumbnail server; only programs that hold many large images turn it on.
+extern std::atomic<bool> PagedMemoryEnabled;
+
+// Returns null when memory is exhausted. The size is rounded up to a multiple of 8.
+void* AllocateImageMemory(size_t bytes);
+// `bytes` must be the size given at allocation: it chooses the pool the block returns to.
+void FreeImageMemory(void* address, size_t bytes);
+
+}  // namespace tarn

@@ -1,0 +1,98 @@
+#include "VirtualMemory.h"
+
+#include <sys/mman.h>
+
+#include <map>
+#include <mutex>
+
+#include "Sync.h"
+
+namespace {
+
+// VirtualFree(MEM_RELEASE) takes only the base address, so remember each region's size.
+std::mutex& RegionsMutex() {
+    static std::mutex m;
+    return m;
+}
+std::map<uintptr_t, size_t>& Regions() {
+    static std::map<uintptr_t, size_t> r;
+    return r;
+}
+
+constexpr size_t kAllocationGranularity = 0x10000;
+
+bool IsPowerOfTwo(size_t v) { return v && !(v & (v - 1)); }
+
+}  // namespace
+
+PVOID VirtualAlloc2(HANDLE process, PVOID baseAddress, SIZE_T size, ULONG allocationType, ULONG pageProtection,
+                    MEM_EXTENDED_PARAMETER* extendedParameters, ULONG parameterCount) {
+    if ((process && process != GetCurrentProcess()) || baseAddress || size == 0 ||
+        !(allocationType & (MEM_RESERVE | MEM_COMMIT)) || (parameterCount && !extendedParameters)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    size_t alignment = kAllocationGranularity;
+    for (ULONG i = 0; i < parameterCount; ++i) {
+        if (extendedParameters[i].Type != MemExtendedParameterAddressRequirements) continue;
+        auto* req = static_cast<MEM_ADDRESS_REQUIREMENTS*>(extendedParameters[i].Pointer);
+        if (!req || req->LowestStartingAddress || req->HighestEndingAddress) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        if (req->Alignment) {
+            if (!IsPowerOfTwo(req->Alignment) || req->Alignment < kAllocationGranularity) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return nullptr;
+            }
+            alignment = req->Alignment;
+        }
+    }
+    int prot = pageProtection == PAGE_READWRITE  ? PROT_READ | PROT_WRITE
+               : pageProtection == PAGE_READONLY ? PROT_READ
+               : pageProtection == PAGE_NOACCESS ? PROT_NONE
+                                                 : -1;
+    if (prot < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    size = (size + 0xFFF) & ~size_t{0xFFF};
+    // Reserve size + alignment, then trim both ends so the kept range is aligned.
+    size_t span = size + alignment;
+    void* raw = mmap(nullptr, span, prot, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (raw == MAP_FAILED) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    uintptr_t aligned = (start + alignment - 1) & ~(alignment - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    uintptr_t end = aligned + size;
+    if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
+    {
+        std::lock_guard<std::mutex> lock(RegionsMutex());
+        Regions()[aligned] = size;
+    }
+    return reinterpret_cast<PVOID>(aligned);
+}
+
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType) {
+    if (freeType != MEM_RELEASE || size != 0) {
+        // Decommit is not needed by the system; only whole-region release is supported.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    size_t length;
+    {
+        std::lock_guard<std::mutex> lock(RegionsMutex());
+        auto it = Regions().find(reinterpret_cast<uintptr_t>(address));
+        if (it == Regions().end()) {
+            SetLastError(ERROR_INVALID_ADDRESS);
+            return FALSE;
+        }
+        length = it->second;
+        Regions().erase(it);
+    }
+    munmap(address, length);
+    return TRUE;
+}
