@@ -8,3 +8,4 @@
 #include "VirtualMemory.h"
 #include "Module.h"
 #include "Streams.h"
+#include "User.h"
