@@ -1,0 +1,4 @@
+thumb_test(text_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/UnicodeToUtf8Test.cpp ${CMAKE_CURRENT_LIST_DIR}/Utf8KernelsTest.cpp
+  LIBS text
+  LABELS text)
