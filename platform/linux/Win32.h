@@ -8,4 +8,8 @@
 #include "VirtualMemory.h"
 #include "Module.h"
 #include "Streams.h"
+#include "Processor.h"
 #include "User.h"
+#include "Registry.h"
+#include "Gdi.h"
+#include "Shell.h"
