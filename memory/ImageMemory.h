@@ -15,4 +15,13 @@ void* AllocateImageMemory(size_t bytes);
 // `bytes` must be the size given at allocation: it chooses the pool the block returns to.
 void FreeImageMemory(void* address, size_t bytes);
 
+// The block allocator: exact sizes of 16, 64 and 128 KiB (after rounding to 8) come from the
+// calling thread's pools, every other size from the general heap. Counts in Statistics().
+void* AllocateBlock(size_t bytes);
+void FreeBlock(void* address, size_t bytes);
+
+// What the paged-memory switch selects (handle-backed memory that can page out to a file).
+void* AllocatePagedImageMemory(size_t bytes);
+void FreePagedImageMemory(void* address, size_t bytes);
+
 }  // namespace tarn
