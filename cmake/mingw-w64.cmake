@@ -1,0 +1,37 @@
+# Cross-compiling for 64-bit Windows with mingw-w64 (posix thread model), used by
+# scripts/build-windows. THUMB_MINGW_DEPS names the folder where that script stages the
+# target's own libraries (include/, lib/, lib/pkgconfig/); it is searched like a sysroot.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(THUMB_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${THUMB_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${THUMB_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${THUMB_MINGW_TRIPLE}-windres)
+
+if(NOT THUMB_MINGW_DEPS)
+  if(DEFINED ENV{THUMB_MINGW_DEPS})
+    set(THUMB_MINGW_DEPS $ENV{THUMB_MINGW_DEPS})
+  else()
+    set(THUMB_MINGW_DEPS ${CMAKE_CURRENT_LIST_DIR}/../build-windows/deps)
+  endif()
+endif()
+get_filename_component(THUMB_MINGW_DEPS "${THUMB_MINGW_DEPS}" ABSOLUTE)
+# try_compile projects read this file again; hand the value on to them.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES THUMB_MINGW_DEPS)
+
+# Libraries and headers only from the target's own trees; programs (flatc) from the host.
+set(CMAKE_FIND_ROOT_PATH ${THUMB_MINGW_DEPS} /usr/${THUMB_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(ENV{PKG_CONFIG_LIBDIR} ${THUMB_MINGW_DEPS}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+
+# The DLL is loaded into the shell's process on a machine that has none of the compiler's
+# run-time DLLs: link libstdc++, libgcc and winpthread (and every other library) statically.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
