@@ -12,7 +12,7 @@ flatbuffers::Verifier::Options DocumentVerifierOptions() {
 }
 
 bool VerifyDocumentBytes(const uint8_t* data, size_t size) {
-    if (!data || size >= FLATBUFFERS_MAX_BUFFER_SIZE) return false;
+    if (!data || size > kMaxDocumentBytes) return false;
     flatbuffers::Verifier verifier(data, size, DocumentVerifierOptions());
     return VerifyDocumentBuffer(verifier);
 }

@@ -8,6 +8,11 @@
 
 namespace hzd {
 
+// Sizes a Document buffer can have: the smallest well-formed buffer, and the largest the
+// verifier accepts.
+constexpr size_t kMinDocumentBytes = 12;
+constexpr size_t kMaxDocumentBytes = FLATBUFFERS_MAX_BUFFER_SIZE - 1;
+
 // The limits every metadata buffer is verified under.
 flatbuffers::Verifier::Options DocumentVerifierOptions();
 
