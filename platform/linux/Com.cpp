@@ -30,3 +30,26 @@ HRESULT STDMETHODCALLTYPE QISearch(void* that, LPCQITAB pqit, REFIID riid, void*
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
+
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
+    constexpr int kChars = 39;
+    if (!lpsz || cchMax < kChars) return 0;
+    static const char hex[] = "0123456789ABCDEF";
+    BYTE bytes[16];
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<BYTE>(rguid.Data1 >> (24 - 8 * i));
+    bytes[4] = static_cast<BYTE>(rguid.Data2 >> 8);
+    bytes[5] = static_cast<BYTE>(rguid.Data2);
+    bytes[6] = static_cast<BYTE>(rguid.Data3 >> 8);
+    bytes[7] = static_cast<BYTE>(rguid.Data3);
+    for (int i = 0; i < 8; ++i) bytes[8 + i] = rguid.Data4[i];
+    OLECHAR* out = lpsz;
+    *out++ = u'{';
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) *out++ = u'-';
+        *out++ = static_cast<OLECHAR>(hex[bytes[i] >> 4]);
+        *out++ = static_cast<OLECHAR>(hex[bytes[i] & 15]);
+    }
+    *out++ = u'}';
+    *out = 0;
+    return kChars;
+}

@@ -102,5 +102,9 @@ struct QITAB {
 using LPCQITAB = const QITAB*;
 HRESULT STDMETHODCALLTYPE QISearch(void* that, LPCQITAB pqit, REFIID riid, void** ppv);
 
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case; returns the characters written
+// including the terminating null (39), or 0 when cchMax is too small.
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+
 #define OFFSETOFCLASS(base, derived) \
     (static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(static_cast<base*>(reinterpret_cast<derived*>(8))) - 8))

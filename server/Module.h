@@ -1,0 +1,20 @@
+// Process-wide state of the server: the module handle and the object count that decides
+// whether the DLL may be unloaded.
+#pragma once
+
+#include "platform/Platform.h"
+
+// The one class the server exposes: {7A3C51E2-4B9D-4F06-9C18-2D5E8B0F6A47}.
+extern const CLSID CLSID_KwbThumbnailProvider;
+
+// Interlocked; +1 for each live provider and class factory and each LockServer(TRUE).
+void ModuleAddRef();
+void ModuleRelease();
+LONG ModuleObjectCount();
+
+// Stores the module handle and turns off thread notifications; the process-attach step.
+void AttachModule(HMODULE module);
+HMODULE AttachedModule();
+// The module handle for GetModuleFileNameW. Defined next to each platform's attach code
+// (DllMain.cpp, ModuleAttachPosix.cpp), so that any caller links that code in.
+HMODULE ModuleHandle();

@@ -1,0 +1,128 @@
+#include "server/Registration.h"
+
+#include <cstring>
+
+#include "server/Module.h"
+
+namespace {
+
+const WCHAR kExtension[] = WSTR(".kwb");
+const WCHAR kClassName[] = WSTR("KwbThumbDll.KwbThumbnailProvider Class");
+const WCHAR kThreadingModel[] = WSTR("Apartment");
+// The shell looks the handler up under the IThumbnailProvider IID, written in lower case.
+const WCHAR kHandlerKeyFormat[] = WSTR("%s\\shellex\\{e357fccd-a995-4576-b01f-234630154e96}");
+
+size_t Length(const WCHAR* s) {
+    size_t n = 0;
+    while (s[n]) ++n;
+    return n;
+}
+
+// Creates the key, writes one REG_SZ value (length without the terminating null) and
+// closes the key whether or not the write worked.
+HRESULT WriteValue(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* text) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                     nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    const DWORD bytes = static_cast<DWORD>(Length(text) * sizeof(WCHAR));
+    status = RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+    RegCloseKey(key);
+    return HRESULT_FROM_WIN32(status);
+}
+
+HRESULT HandlerKeyPath(WCHAR (&path)[kKeyPathCapacity]) {
+    WCHAR target[261];
+    FindHandlerTarget(target);
+    return FormatKey(path, kKeyPathCapacity, kHandlerKeyFormat, static_cast<const WCHAR*>(target));
+}
+
+}  // namespace
+
+HRESULT FormatKeyList(WCHAR* dest, size_t capacity, const WCHAR* format, const WCHAR* const* args, size_t argCount) {
+    if (capacity == 0) return E_INVALIDARG;
+    if (capacity > 0x7FFFFFFF) {
+        dest[0] = 0;
+        return E_INVALIDARG;
+    }
+    size_t used = 0;
+    size_t nextArg = 0;
+    auto put = [&](WCHAR c) {
+        if (used + 1 >= capacity) return false;
+        dest[used++] = c;
+        return true;
+    };
+    for (const WCHAR* f = format; *f; ++f) {
+        if (f[0] == u'%' && f[1] == u's') {
+            ++f;
+            const WCHAR* arg = nextArg < argCount && args[nextArg] ? args[nextArg] : WSTR("");
+            ++nextArg;
+            for (; *arg; ++arg)
+                if (!put(*arg)) {
+                    dest[used] = 0;
+                    return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+                }
+            continue;
+        }
+        if (f[0] == u'%' && f[1] == u'%') ++f;
+        if (!put(*f)) {
+            dest[used] = 0;
+            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+        }
+    }
+    dest[used] = 0;
+    return S_OK;
+}
+
+void FindHandlerTarget(WCHAR (&target)[261]) {
+    std::memcpy(target, kExtension, sizeof kExtension);
+    // A configured name without the leading dot would itself be the target; ".kwb" has one,
+    // so its ProgID is looked up.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kExtension, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    WCHAR progId[261] = {};
+    DWORD bytes = 520;
+    LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(progId), &bytes);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return;
+    // Up to the first null or the stored length, whichever comes first.
+    size_t units = bytes / sizeof(WCHAR);
+    if (units > 260) units = 260;
+    progId[units] = 0;
+    if (progId[0] == 0) return;
+    std::memcpy(target, progId, sizeof progId);
+}
+
+HRESULT RegisterServer(HMODULE module) {
+    WCHAR modulePath[MAX_PATH];
+    if (GetModuleFileNameW(module, modulePath, MAX_PATH) == 0) return HRESULT_FROM_WIN32(GetLastError());
+
+    WCHAR clsid[260];
+    StringFromGUID2(CLSID_KwbThumbnailProvider, clsid, 260);
+
+    WCHAR path[kKeyPathCapacity];
+    HRESULT hr = FormatKey(path, kKeyPathCapacity, WSTR("CLSID\\%s"), static_cast<const WCHAR*>(clsid));
+    if (SUCCEEDED(hr)) hr = WriteValue(path, nullptr, kClassName);
+    if (SUCCEEDED(hr))
+        hr = FormatKey(path, kKeyPathCapacity, WSTR("CLSID\\%s\\InprocServer32"), static_cast<const WCHAR*>(clsid));
+    if (SUCCEEDED(hr)) hr = WriteValue(path, nullptr, modulePath);
+    if (SUCCEEDED(hr)) hr = WriteValue(path, WSTR("ThreadingModel"), kThreadingModel);
+    if (SUCCEEDED(hr)) hr = HandlerKeyPath(path);
+    if (SUCCEEDED(hr)) hr = WriteValue(path, nullptr, clsid);
+    if (SUCCEEDED(hr)) SHChangeNotify(SHCNE_ASSOCCHANGED, 0, nullptr, nullptr);
+    return hr;
+}
+
+HRESULT UnregisterServer() {
+    WCHAR clsid[260];
+    StringFromGUID2(CLSID_KwbThumbnailProvider, clsid, 260);
+
+    WCHAR path[kKeyPathCapacity];
+    HRESULT hr = FormatKey(path, kKeyPathCapacity, WSTR("CLSID\\%s"), static_cast<const WCHAR*>(clsid));
+    if (FAILED(hr)) return hr;
+    hr = HRESULT_FROM_WIN32(RegDeleteTreeW(HKEY_CLASSES_ROOT, path));
+    if (FAILED(hr)) return hr;
+    hr = HandlerKeyPath(path);
+    if (FAILED(hr)) return hr;
+    return HRESULT_FROM_WIN32(RegDeleteTreeW(HKEY_CLASSES_ROOT, path));
+}
