@@ -1,0 +1,123 @@
+// Portable row kernels of the area average, and the choice of the fastest set at run time.
+#include "image/ResampleKernels.h"
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define TARN_RESAMPLE_X86 0  // TEMP
+#else
+#define TARN_RESAMPLE_X86 0
+#endif
+
+namespace tarn::resample {
+
+#if TARN_RESAMPLE_X86
+const Kernels& Sse2Kernels();
+const Kernels& Avx2Kernels();
+#endif
+
+namespace {
+
+void InnerRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, AlphaRange& range) {
+    uint32_t lo = range.lo, hi = range.hi;
+    for (size_t c = 0; c < n; ++c) {
+        const uint32_t p = row[c], a = p >> 24;
+        sums[c].b += (p & 255) * a;
+        sums[c].g += ((p >> 8) & 255) * a;
+        sums[c].r += ((p >> 16) & 255) * a;
+        sums[c].a += a;
+        lo = std::min(lo, a);
+        hi = std::max(hi, a);
+    }
+    range.lo = lo;
+    range.hi = hi;
+}
+
+void AlphaColumnsScalar(const uint32_t* row, size_t n, uint32_t* lo, uint32_t* hi) {
+    for (size_t c = 0; c < n; ++c) {
+        const uint32_t a = row[c] & 0xFF000000u;
+        lo[c] = std::min(lo[c] & 0xFF000000u, a);
+        hi[c] = std::max(hi[c] & 0xFF000000u, a);
+    }
+}
+
+void EdgeColumnsScalar(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums) {
+    for (size_t x = 0; x < n; ++x) {
+        const uint32_t p0 = row[cols[x].first], p1 = row[cols[x].last];
+        const uint32_t v0 = EdgeShare((p0 >> 24) * cols[x].wFirst);
+        const uint32_t v1 = EdgeShare((p1 >> 24) * cols[x].wLast);
+        sums[x].b += (p0 & 255) * v0 + (p1 & 255) * v1;
+        sums[x].g += ((p0 >> 8) & 255) * v0 + ((p1 >> 8) & 255) * v1;
+        sums[x].r += ((p0 >> 16) & 255) * v0 + ((p1 >> 16) & 255) * v1;
+        sums[x].a += v0 + v1;
+    }
+}
+
+void EdgeRunScalar(const uint32_t* p, size_t n, uint32_t w, uint64_t totals[4], AlphaRange& range) {
+    uint64_t b = 0, g = 0, r = 0, v = 0;
+    uint32_t lo = range.lo, hi = range.hi;
+    for (size_t c = 0; c < n; ++c) {
+        const uint32_t q = p[c], a = q >> 24, share = EdgeShare(a * w);
+        b += (q & 255) * share;
+        g += ((q >> 8) & 255) * share;
+        r += ((q >> 16) & 255) * share;
+        v += share;
+        lo = std::min(lo, a);
+        hi = std::max(hi, a);
+    }
+    totals[0] += b;
+    totals[1] += g;
+    totals[2] += r;
+    totals[3] += v;
+    range.lo = lo;
+    range.hi = hi;
+}
+
+struct KernelList {
+    const Kernels* items[3];
+    const char* names[3];
+    size_t count = 0;
+};
+
+KernelList Detect() {
+    KernelList list;
+    list.items[list.count] = &ScalarKernels();
+    list.names[list.count++] = "scalar";
+#if TARN_RESAMPLE_X86
+    __builtin_cpu_init();
+    list.items[list.count] = &Sse2Kernels();
+    list.names[list.count++] = "sse2";
+    if (__builtin_cpu_supports("avx2")) {
+        list.items[list.count] = &Avx2Kernels();
+        list.names[list.count++] = "avx2";
+    }
+#endif
+    return list;
+}
+
+const KernelList& List() {
+    static const KernelList list = Detect();
+    return list;
+}
+
+}  // namespace
+
+const Kernels& ScalarKernels() {
+    static const Kernels kernels{InnerRowScalar, AlphaColumnsScalar, EdgeColumnsScalar, EdgeRunScalar};
+    return kernels;
+}
+
+const Kernels& BestKernels() {
+    static const Kernels& best = *List().items[List().count - 1];
+    return best;
+}
+
+size_t AvailableKernels(const Kernels** out, size_t capacity, const char** names) {
+    const KernelList& list = List();
+    size_t n = std::min(capacity, list.count);
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = list.items[i];
+        if (names) names[i] = list.names[i];
+    }
+    return n;
+}
+
+}  // namespace tarn::resample

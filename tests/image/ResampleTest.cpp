@@ -1,0 +1,420 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "image/CImage32.h"
+#include "image/Resample.h"
+#include "image/ResampleKernels.h"
+
+namespace tarn {
+namespace {
+
+// The area average as a plain transcription of its definition: every footprint pixel
+// visited, every weight formed as written. 64-bit coordinates, and the documented weight
+// 255 - fx0 (255 - fy0) where a clamped single column (row) would weigh fx1 - fx0 < 0.
+uint32_t ReferenceAreaSample(const CImage32& src, int64_t xStep, int64_t yStep, int64_t x, int64_t y) {
+    const int64_t W = src.Width(), H = src.Height();
+    const int64_t X0 = xStep * x, X1 = X0 + xStep, Y0 = yStep * y, Y1 = Y0 + yStep;
+    const int64_t j0 = X0 >> 16, i0 = Y0 >> 16;
+    const int64_t jEnd = (X1 >> 16) >= W ? W - 1 : X1 >> 16;
+    const int64_t iEnd = (Y1 >> 16) >= H ? H - 1 : Y1 >> 16;
+    const int64_t fx0 = (X0 >> 8) & 255, fx1 = (X1 >> 8) & 255, fy0 = (Y0 >> 8) & 255, fy1 = (Y1 >> 8) & 255;
+    if (i0 > iEnd) return 0;
+    uint64_t sumC = 0, sumV = 0, sumR = 0, sumG = 0, sumB = 0;
+    bool sameAlpha = true;
+    uint64_t firstAlpha = 0;
+    for (int64_t i = i0; i <= iEnd; ++i) {
+        for (int64_t j = j0; j <= jEnd; ++j) {
+            const uint32_t p = src.GetPixel(static_cast<int32_t>(j), static_cast<int32_t>(i));
+            const uint64_t a = p >> 24;
+            if (i == i0 && j == j0)
+                firstAlpha = a;
+            else if (a != firstAlpha)
+                sameAlpha = false;
+            int64_t A = 255;
+            if (j == j0) A = 255 - fx0;
+            if (j == jEnd) A = A + fx1 - 255;
+            if (A < 0) A = 255 - fx0;
+            int64_t B = 255;
+            if (i == i0) B = 255 - fy0;
+            if (i == iEnd) B = B + fy1 - 255;
+            if (B < 0) B = 255 - fy0;
+            uint64_t C, v;
+            if (j == j0 || j == jEnd || i == i0 || i == iEnd) {
+                C = static_cast<uint64_t>(A * B);
+                if (C < 255) C = 255;
+                const uint64_t t = a * C + 1;
+                v = (t + (t >> 8)) >> 8;
+            } else {
+                C = 65025;
+                v = a * 255;
+            }
+            sumC += C;
+            sumV += v;
+            sumR += ((p >> 16) & 255) * v;
+            sumG += ((p >> 8) & 255) * v;
+            sumB += (p & 255) * v;
+        }
+    }
+    if (sumV == 0) return 0;
+    const uint64_t alpha = sameAlpha ? firstAlpha : sumV * 255 / sumC;
+    return static_cast<uint32_t>(((alpha & 255) << 24) | ((sumR / sumV & 255) << 16) | ((sumG / sumV & 255) << 8) |
+                                 (sumB / sumV & 255));
+}
+
+void ReferenceResample(CImage32& dst, const CImage32& src, int32_t width, int32_t height) {
+    const int32_t w = std::min(width, dst.Width()), h = std::min(height, dst.Height());
+    const auto step = [](int32_t s, int32_t d) { return static_cast<int64_t>(static_cast<double>(s) / d * 65536.0); };
+    const int64_t xStep = step(src.Width(), dst.Width()), yStep = step(src.Height(), dst.Height());
+    if (dst.Width() % src.Width() == 0 && dst.Height() % src.Height() == 0) {
+        int64_t fy = yStep / 2;
+        for (int32_t y = 0; y < h; ++y, fy += yStep) {
+            int64_t fx = xStep / 2;
+            for (int32_t x = 0; x < w; ++x, fx += xStep) {
+                const int64_t sx = fx >> 16, sy = fy >> 16;
+                const bool inside = sx < src.Width() && sy < src.Height();
+                dst.SetPixel(x, y, inside ? src.GetPixel(static_cast<int32_t>(sx), static_cast<int32_t>(sy)) : 0u);
+            }
+        }
+        return;
+    }
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) dst.SetPixel(x, y, ReferenceAreaSample(src, xStep, yStep, x, y));
+}
+
+// Alpha drawn from a few regimes so that uniform, transparent and mixed footprints all occur.
+void FillRandom(CImage32& img, std::mt19937& rng, int alphaMode) {
+    std::uniform_int_distribution<uint32_t> any(0, 0xFFFFFFFFu);
+    const size_t n = static_cast<size_t>(img.Width()) * static_cast<size_t>(img.Height());
+    for (size_t k = 0; k < n; ++k) {
+        uint32_t p = any(rng);
+        switch (alphaMode) {
+            case 0: p |= 0xFF000000u; break;                                    // opaque
+            case 1: p = (p & 0x00FFFFFFu) | ((p >> 31) ? 0xFF000000u : 0u); break;  // 0 or 255
+            case 2: break;                                                       // any alpha
+            default: p = (p & 0x01FFFFFFu) | (any(rng) % 8 == 0 ? 0x80000000u : 0u); break;  // mostly 0 or 1
+        }
+        img.Pixels()[k] = p;
+    }
+}
+
+::testing::AssertionResult SameAsReference(const CImage32& src, int32_t dW, int32_t dH) {
+    CImage32 got, want;
+    got.Resize(dW, dH);
+    want.Resize(dW, dH);
+    got.Fill(0x12345678u);
+    want.Fill(0x12345678u);
+    Resample(got, src, dW, dH);
+    ReferenceResample(want, src, dW, dH);
+    for (int32_t y = 0; y < dH; ++y)
+        for (int32_t x = 0; x < dW; ++x)
+            if (got.GetPixel(x, y) != want.GetPixel(x, y))
+                return ::testing::AssertionFailure()
+                       << src.Width() << "x" << src.Height() << " -> " << dW << "x" << dH << " at (" << x << ", "
+                       << y << "): got " << std::hex << got.GetPixel(x, y) << " want " << want.GetPixel(x, y);
+    return ::testing::AssertionSuccess();
+}
+
+TEST(Footprint, WeightsAndClamping) {
+    struct Case {
+        int64_t step, index, size, first, last, wFirst, wLast;
+    } cases[] = {
+        {131072, 0, 256, 0, 2, 255, 0},        // halving: 2x (255), 2x + 1, 2x + 2 (0)
+        {131072, 127, 256, 254, 255, 255, 0},  // end column 256 clamped to 255
+        {65536, 3, 10, 3, 4, 255, 0},          // equal sizes, next column with weight 0
+        {25600, 1, 100, 0, 0, 100, 0},         // 100 -> 256: inside one column, fx1 - fx0
+        {25600, 2, 100, 0, 1, 55, 44},         // straddles two columns
+        {38400, 255, 150, 149, 149, 149, 0},   // 150 -> 256: clamped, fx1 - fx0 = 0 - 106 < 0 -> 255 - fx0
+        {38400, 254, 150, 148, 149, 43, 106},  // 150 -> 256, not clamped
+        {65536 * 40000LL, 0, 40000, 0, 39999, 255, 0},  // one destination pixel over a huge source
+    };
+    for (const Case& c : cases) {
+        const resample::Footprint f = resample::MakeFootprint(c.step, c.index, c.size);
+        EXPECT_EQ(f.first, c.first) << c.step << " " << c.index;
+        EXPECT_EQ(f.last, c.last) << c.step << " " << c.index;
+        EXPECT_EQ(f.wFirst, c.wFirst) << c.step << " " << c.index;
+        if (f.first != f.last) {
+            EXPECT_EQ(f.wLast, c.wLast) << c.step << " " << c.index;
+        }
+    }
+}
+
+TEST(Resample, PointSamplingCopiesOrRepeatsPixels) {
+    struct Case {
+        int32_t sw, sh, dw, dh;
+    } cases[] = {{37, 23, 37, 23}, {100, 50, 200, 100}, {1, 1, 5, 7}, {3, 2, 9, 6}, {7, 5, 7, 15}};
+    std::mt19937 rng(1);
+    for (const Case& c : cases) {
+        CImage32 src, dst;
+        src.Resize(c.sw, c.sh);
+        dst.Resize(c.dw, c.dh);
+        FillRandom(src, rng, 2);
+        Resample(dst, src, c.dw, c.dh);
+        const int32_t kx = c.dw / c.sw, ky = c.dh / c.sh;
+        for (int32_t y = 0; y < c.dh; ++y)
+            for (int32_t x = 0; x < c.dw; ++x)
+                ASSERT_EQ(dst.GetPixel(x, y), src.GetPixel(x / kx, y / ky)) << c.dw << "x" << c.dh << " " << x << "," << y;
+    }
+}
+
+TEST(Resample, HalvingUsesEdgeWeights) {
+    // Opaque; red on even columns, green on odd columns, blue on even rows. The third column
+    // (row) of each footprint weighs 1/255 of a pixel, so averages land just below the middle,
+    // and the last destination column (row) sees only two source columns (rows).
+    CImage32 src, dst;
+    src.Resize(256, 256);
+    dst.Resize(128, 128);
+    for (int32_t i = 0; i < 256; ++i)
+        for (int32_t j = 0; j < 256; ++j)
+            src.SetPixel(j, i, 0xFF000000u | (j % 2 ? 0x00FF00u : 0xFF0000u) | (i % 2 ? 0u : 0xFFu));
+    Resample(dst, src, 128, 128);
+    struct Case {
+        int32_t x, y;
+        uint32_t want;
+    } cases[] = {{0, 0, 0xFF7F7F7Fu},   {5, 9, 0xFF7F7F7Fu},   {127, 0, 0xFFFD017Fu},
+                 {0, 127, 0xFF7F7FFDu}, {64, 127, 0xFF7F7FFDu}, {127, 127, 0xFFFD01FDu}};
+    for (const Case& c : cases) EXPECT_EQ(dst.GetPixel(c.x, c.y), c.want) << c.x << "," << c.y;
+    EXPECT_TRUE(SameAsReference(src, 128, 128));
+}
+
+TEST(Resample, EnlargingByNonMultipleAverages) {
+    // 100 x 50 -> 256 x 128 is an enlargement but not a whole multiple: neighbouring source
+    // pixels blend, which point sampling would never produce.
+    CImage32 src, dst;
+    src.Resize(100, 50);
+    dst.Resize(256, 128);
+    for (int32_t i = 0; i < 50; ++i)
+        for (int32_t j = 0; j < 100; ++j) src.SetPixel(j, i, j < 50 ? 0xFF000000u : 0xFFFFFFFFu);
+    Resample(dst, src, 256, 128);
+    bool blended = false;
+    for (int32_t x = 0; x < 256; ++x) {
+        const uint32_t p = dst.GetPixel(x, 10);
+        blended |= p != 0xFF000000u && p != 0xFFFFFFFFu;
+    }
+    EXPECT_TRUE(blended);
+    EXPECT_TRUE(SameAsReference(src, 256, 128));
+}
+
+TEST(Resample, UniformOpaqueSourceKeepsItsColour) {
+    struct Case {
+        int32_t sw, sh, dw, dh;
+    } cases[] = {{256, 256, 128, 128}, {100, 50, 256, 128}, {150, 1, 256, 1}, {1000, 999, 256, 255},
+                 {7, 3, 2, 1},         {1, 9, 4, 4},        {300, 200, 1, 1}, {33, 65, 17, 100}};
+    for (const Case& c : cases) {
+        CImage32 src, dst;
+        src.Resize(c.sw, c.sh);
+        dst.Resize(c.dw, c.dh);
+        src.Fill(0xFF3366CCu);
+        Resample(dst, src, c.dw, c.dh);
+        for (int32_t y = 0; y < c.dh; ++y)
+            for (int32_t x = 0; x < c.dw; ++x)
+                ASSERT_EQ(dst.GetPixel(x, y), 0xFF3366CCu) << c.sw << "x" << c.sh << "->" << c.dw << "x" << c.dh;
+    }
+}
+
+TEST(Resample, TransparentFootprintsAreTransparentBlack) {
+    CImage32 src, dst;
+    src.Resize(90, 70);
+    dst.Resize(41, 33);
+    std::mt19937 rng(2);
+    FillRandom(src, rng, 2);
+    for (int32_t k = 0; k < 90 * 70; ++k) src.Pixels()[k] &= 0x00FFFFFFu;
+    Resample(dst, src, 41, 33);
+    for (int32_t k = 0; k < 41 * 33; ++k) ASSERT_EQ(dst.Pixels()[k], 0u) << k;
+}
+
+TEST(Resample, TransparentPixelsAddNoColour) {
+    // Opaque white and transparent black in a checkerboard: wherever a footprint mixes them
+    // the colour stays white and the alpha lies strictly between.
+    struct Case {
+        int32_t sw, sh, dw, dh;
+    } cases[] = {{2, 1, 1, 1}, {64, 64, 30, 30}, {64, 64, 100, 90}, {9, 9, 4, 4}};
+    for (const Case& c : cases) {
+        CImage32 src, dst;
+        src.Resize(c.sw, c.sh);
+        dst.Resize(c.dw, c.dh);
+        for (int32_t i = 0; i < c.sh; ++i)
+            for (int32_t j = 0; j < c.sw; ++j) src.SetPixel(j, i, (i + j) % 2 ? 0u : 0xFFFFFFFFu);
+        Resample(dst, src, c.dw, c.dh);
+        int mixed = 0;
+        for (int32_t y = 0; y < c.dh; ++y) {
+            for (int32_t x = 0; x < c.dw; ++x) {
+                const uint32_t p = dst.GetPixel(x, y);
+                if (p == 0) continue;
+                ASSERT_EQ(p & 0xFFFFFFu, 0xFFFFFFu) << x << "," << y;
+                mixed += (p >> 24) != 255;
+            }
+        }
+        EXPECT_GT(mixed, 0);
+    }
+    CImage32 src, dst;
+    src.Resize(2, 1);
+    src.SetPixel(0, 0, 0xFFFFFFFFu);
+    src.SetPixel(1, 0, 0u);
+    Resample(dst, src, 1, 1);
+    EXPECT_EQ(dst.GetPixel(0, 0), 0x7FFFFFFFu);  // weights 255 and 255, alpha 255 * 255 / 510
+}
+
+TEST(Resample, WritesOnlyTheRequestedRegion) {
+    struct Case {
+        int32_t width, height, wantW, wantH;
+    } cases[] = {{1000, 1000, 40, 30}, {40, 30, 40, 30}, {17, 9, 17, 9}, {0, 30, 0, 0}, {-3, 5, 0, 0}, {40, 1, 40, 1}};
+    std::mt19937 rng(3);
+    for (const bool point : {true, false}) {
+        CImage32 src;
+        src.Resize(point ? 20 : 23, point ? 15 : 11);
+        FillRandom(src, rng, 0);
+        for (const Case& c : cases) {
+            CImage32 dst;
+            dst.Resize(40, 30);
+            dst.Fill(0x5A5A5A5Au);  // never produced: the sources are opaque
+            Resample(dst, src, c.width, c.height);
+            for (int32_t y = 0; y < 30; ++y)
+                for (int32_t x = 0; x < 40; ++x)
+                    ASSERT_EQ(dst.GetPixel(x, y) == 0x5A5A5A5Au, x >= c.wantW || y >= c.wantH)
+                        << point << " " << c.width << "x" << c.height << " at " << x << "," << y;
+        }
+    }
+}
+
+TEST(Resample, MatchesReferenceOnRandomImages) {
+    std::mt19937 rng(4);
+    std::uniform_int_distribution<int32_t> side(1, 80);
+    const int32_t fixed[][4] = {{150, 7, 256, 9},  {1, 1, 3, 2},   {5, 1, 3, 1},  {1, 17, 1, 5},   {13, 11, 1, 1},
+                                {100, 50, 256, 128}, {97, 89, 31, 29}, {2, 3, 7, 5}, {300, 20, 7, 19}, {64, 64, 65, 63}};
+    for (const auto& f : fixed) {
+        for (int mode = 0; mode < 4; ++mode) {
+            CImage32 src;
+            src.Resize(f[0], f[1]);
+            FillRandom(src, rng, mode);
+            ASSERT_TRUE(SameAsReference(src, f[2], f[3])) << "mode " << mode;
+        }
+    }
+    for (int round = 0; round < 300; ++round) {
+        CImage32 src;
+        src.Resize(side(rng), side(rng));
+        FillRandom(src, rng, round % 4);
+        // Half the rounds shrink by up to 40x, half enlarge or keep the size.
+        const int32_t dW = round % 2 ? std::max(1, src.Width() * 2 / side(rng)) : side(rng) + 1;
+        const int32_t dH = round % 2 ? std::max(1, src.Height() * 2 / side(rng)) : side(rng) + 1;
+        ASSERT_TRUE(SameAsReference(src, dW, dH)) << "round " << round;
+    }
+}
+
+TEST(Resample, ReducesLargeFootprints) {
+    // Footprints wider than a strip's span and taller than a row block.
+    std::mt19937 rng(5);
+    const int32_t cases[][4] = {{3000, 300, 2, 1}, {2100, 2, 1, 1}, {5, 1500, 2, 1}, {1300, 900, 3, 2}};
+    for (const auto& c : cases) {
+        CImage32 src;
+        src.Resize(c[0], c[1]);
+        FillRandom(src, rng, 2);
+        EXPECT_TRUE(SameAsReference(src, c[2], c[3]));
+    }
+}
+
+TEST(Resample, SourcesOf32768PixelsOrMore) {
+    std::mt19937 rng(6);
+    CImage32 wide;
+    wide.Resize(40000, 1);
+    FillRandom(wide, rng, 2);
+    EXPECT_TRUE(SameAsReference(wide, 300, 1));
+    EXPECT_TRUE(SameAsReference(wide, 1, 1));
+
+    CImage32 tall;
+    tall.Resize(2, 33000);
+    FillRandom(tall, rng, 1);
+    EXPECT_TRUE(SameAsReference(tall, 3, 7));
+
+    // Point sampling steps past 2^31 in 16.16 coordinates.
+    CImage32 doubled;
+    doubled.Resize(80000, 1);
+    Resample(doubled, wide, 80000, 1);
+    for (int32_t x = 0; x < 80000; ++x) ASSERT_EQ(doubled.GetPixel(x, 0), wide.GetPixel(x / 2, 0)) << x;
+}
+
+TEST(AreaSample, MatchesReferencePixels) {
+    std::mt19937 rng(7);
+    CImage32 src;
+    src.Resize(61, 47);
+    FillRandom(src, rng, 2);
+    const int32_t steps[][2] = {{131072, 131072}, {40000, 70000}, {65536, 20000}, {300000, 9999}};
+    for (const auto& s : steps) {
+        for (int32_t y = 0; y < 12; ++y) {
+            for (int32_t x = 0; x < 12; ++x) {
+                uint32_t p = 1;
+                src.AreaSample(s[0], s[1], x, y, &p);
+                ASSERT_EQ(p, ReferenceAreaSample(src, s[0], s[1], x, y)) << s[0] << " " << s[1] << " " << x << "," << y;
+            }
+        }
+    }
+    uint32_t p = 1;
+    src.AreaSample(65536, 65536, 0, 1000, &p);  // rows past the end
+    EXPECT_EQ(p, 0u);
+}
+
+// Every kernel set the processor runs must agree with the portable one.
+TEST(ResampleKernels, AgreeWithScalar) {
+    const resample::Kernels* sets[4];
+    const char* names[4];
+    const size_t count = resample::AvailableKernels(sets, 4, names);
+    const resample::Kernels& scalar = resample::ScalarKernels();
+    std::mt19937 rng(8);
+    std::uniform_int_distribution<uint32_t> any(0, 0xFFFFFFFFu);
+    std::vector<uint32_t> row(700);
+    for (size_t s = 1; s < count; ++s) {
+        const resample::Kernels& k = *sets[s];
+        for (int round = 0; round < 50; ++round) {
+            for (uint32_t& p : row) p = round % 3 == 0 ? (any(rng) | 0xFF000000u) : any(rng);
+            const size_t n = 1 + any(rng) % 699, offset = any(rng) % (700 - n + 1);
+            const uint32_t* p = row.data() + offset;
+
+            std::vector<resample::ColumnSum> a(n, {7, 8, 9, 10}), b = a;
+            resample::AlphaRange ra, rb;
+            scalar.innerRow(p, n, a.data(), ra);
+            k.innerRow(p, n, b.data(), rb);
+            for (size_t c = 0; c < n; ++c)
+                ASSERT_TRUE(a[c].b == b[c].b && a[c].g == b[c].g && a[c].r == b[c].r && a[c].a == b[c].a)
+                    << names[s] << " innerRow column " << c;
+            EXPECT_EQ(ra.lo, rb.lo) << names[s];
+            EXPECT_EQ(ra.hi, rb.hi) << names[s];
+
+            std::vector<uint32_t> loA(n, 0xFFFFFFFFu), hiA(n, 0), loB = loA, hiB = hiA;
+            scalar.alphaColumns(p, n, loA.data(), hiA.data());
+            k.alphaColumns(p, n, loB.data(), hiB.data());
+            for (size_t c = 0; c < n; ++c)
+                ASSERT_TRUE(loA[c] >> 24 == loB[c] >> 24 && hiA[c] >> 24 == hiB[c] >> 24) << names[s] << " " << c;
+
+            const uint32_t w = 1 + any(rng) % 255;
+            uint64_t ta[4] = {1, 2, 3, 4}, tb[4] = {1, 2, 3, 4};
+            resample::AlphaRange ea, eb;
+            scalar.edgeRun(p, n, w, ta, ea);
+            k.edgeRun(p, n, w, tb, eb);
+            for (int i = 0; i < 4; ++i) ASSERT_EQ(ta[i], tb[i]) << names[s] << " edgeRun lane " << i;
+            EXPECT_EQ(ea.lo, eb.lo);
+            EXPECT_EQ(ea.hi, eb.hi);
+
+            std::vector<resample::EdgeColumns> cols(1 + any(rng) % 300);
+            for (auto& c : cols) {
+                c.first = static_cast<int32_t>(any(rng) % 700);
+                c.last = static_cast<int32_t>(any(rng) % 700);
+                c.wFirst = 1 + any(rng) % 255;
+                c.wLast = any(rng) % 256;
+            }
+            std::vector<resample::ColumnSum> ea4(cols.size(), {1, 2, 3, 4}), eb4 = ea4;
+            for (int r = 0; r < 3; ++r) {
+                scalar.edgeColumns(row.data(), cols.data(), cols.size(), ea4.data());
+                k.edgeColumns(row.data(), cols.data(), cols.size(), eb4.data());
+            }
+            for (size_t c = 0; c < cols.size(); ++c)
+                ASSERT_TRUE(ea4[c].b == eb4[c].b && ea4[c].g == eb4[c].g && ea4[c].r == eb4[c].r && ea4[c].a == eb4[c].a)
+                    << names[s] << " edgeColumns " << c;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarn
