@@ -6,6 +6,7 @@
 #include "Com.h"
 #include "Sync.h"
 #include "VirtualMemory.h"
+#include "Files.h"
 #include "Module.h"
 #include "Streams.h"
 #include "Processor.h"
