@@ -1,0 +1,9 @@
+#include "memory/HeapHandle.h"
+
+#include "memory/GeneralHeap.h"
+
+namespace tarn {
+
+HeapHandle::~HeapHandle() { GeneralHeapFree(block_); }
+
+}  // namespace tarn
