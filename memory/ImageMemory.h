@@ -17,6 +17,8 @@ void FreeImageMemory(void* address, size_t bytes);
 
 // The block allocator: exact sizes of 16, 64 and 128 KiB (after rounding to 8) come from the
 // calling thread's pools, every other size from the general heap. Counts in Statistics().
+// Null when memory is exhausted or the size is too large to round; throws std::runtime_error
+// when a new pool region cannot be made. Any thread may free a block; null is ignored.
 void* AllocateBlock(size_t bytes);
 void FreeBlock(void* address, size_t bytes);
 

@@ -1,26 +1,62 @@
 #include "memory/PoolChunk.h"
 
+#include <new>
+
+#include "memory/PoolRegion.h"
+#include "memory/SizePool.h"
+
 namespace tarn {
+
+PoolChunk* PoolChunk::InitializeAt(void* chunkAddress) { return new (chunkAddress) PoolChunk(); }
 
 void PoolChunk::Format(size_t size) {
     blockSize = size;
     remoteFree.store(nullptr, std::memory_order_relaxed);
-    auto* base = reinterpret_cast<char*>(this);
+    // Linked from the top down so that the list runs in ascending address order.
+    char* const base = reinterpret_cast<char*>(this);
     FreeLink* head = nullptr;
-    // Link from the top down so the list ends up in ascending address order.
     for (size_t offset = kChunkSize - size; offset >= size; offset -= size) {
-        auto* b = reinterpret_cast<FreeLink*>(base + offset);
-        b->next = head;
-        head = b;
+        auto* block = reinterpret_cast<FreeLink*>(base + offset);
+        block->next = head;
+        head = block;
     }
     localFree = head;
 }
 
-size_t PoolChunk::CountFree() const {
-    size_t n = 0;
-    for (FreeLink* b = localFree; b; b = b->next) ++n;
-    for (FreeLink* b = remoteFree.load(std::memory_order_acquire); b; b = b->next) ++n;
-    return n;
+bool PoolChunk::AdoptRemote() {
+    FreeLink* taken = remoteFree.exchange(nullptr, std::memory_order_acquire);
+    if (!taken) return false;
+    // The owner only adopts once its local list is empty, so nothing is lost by replacing it.
+    localFree = taken;
+    return true;
+}
+
+void PoolChunk::PushRemote(void* block) {
+    auto* node = static_cast<FreeLink*>(block);
+    FreeLink* head = remoteFree.load(std::memory_order_relaxed);
+    do {
+        node->next = head;
+    } while (!remoteFree.compare_exchange_weak(head, node, std::memory_order_release, std::memory_order_relaxed));
+}
+
+size_t PoolChunk::CountList(const FreeLink* head, size_t limit) {
+    // Bounded: a list corrupted by a double free must not make this walk forever.
+    size_t count = 0;
+    for (const FreeLink* block = head; block && count < limit; block = block->next) ++count;
+    return count;
+}
+
+bool PoolChunk::AllBlocksFree() const {
+    if (blockSize == 0) return false;
+    const size_t capacity = BlocksPerChunk(blockSize);
+    const size_t local = CountList(localFree, capacity + 1);
+    const size_t remote = CountList(remoteFree.load(std::memory_order_acquire), capacity + 1);
+    return local + remote == capacity;
+}
+
+void PoolChunk::HandBack() {
+    SetOwner(0);
+    PoolRegion::Of(this)->PoolFor(blockSize).AddReleased(this);
 }
 
 }  // namespace tarn

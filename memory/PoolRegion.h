@@ -1,46 +1,60 @@
-// A 16 MiB, 16 MiB-aligned block of committed memory split into eight 2 MiB chunks. Its header
-// lives in block 0 of the first chunk, behind that chunk's own header.
+// A 16 MiB region of committed memory, aligned to 16 MiB and split into eight 2 MiB chunks.
+// Its header lives in the region's first chunk, right behind that chunk's own header, inside
+// block 0 (never handed out), so a region needs no memory outside itself.
 #pragma once
 
-#include <deque>
-#include <map>
+#include <cstddef>
 #include <mutex>
 
+#include "memory/IntrusiveQueue.h"
 #include "memory/PoolChunk.h"
+#include "memory/PoolGeometry.h"
 #include "memory/SizePool.h"
 
 namespace tarn {
 
-// mapMutex guards `pools` (the SizePools themselves are never destroyed); emptyMutex guards
-// `empty`. emptyMutex is released before a SizePool is looked up; mapMutex is taken before a
-// SizePool's queue mutexes when chunks are stolen for another size.
+// Who touches what:
+// - `emptyChunks` (never formatted, or returned whole): only under `emptyMutex`, which is let
+//   go before any SizePool is looked at.
+// - `pools`: one SizePool per pooled block size, ascending, all made with the region (the
+//   map of block size to pool is the fixed size-class table, so looking one up needs no lock).
+//   Each pool guards its own queues. `mapMutex` is held while a chunk is stolen from one pool
+//   for another size, and is taken before any pool's queue mutexes.
+// - `queueNext`: the link of the directory queue that holds the region, under the directory
+//   mutex.
+// Chunks are taken only by a RegionDirectory, under its mutex; chunks come back (HandBack)
+// from any thread without the directory mutex.
 class PoolRegion {
 public:
-    // Builds the header inside `base` (16 MiB, aligned) and queues all eight chunks as empty.
-    static PoolRegion* Create(void* base);
-    static PoolRegion* Of(const void* address) {
-        auto* chunk0 = reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(address) & ~(kRegionSize - 1));
-        return reinterpret_cast<PoolRegion*>(chunk0 + sizeof(PoolChunk));
-    }
+    // Builds the header in the region at `base` (16 MiB aligned, zero-filled) and queues its
+    // eight chunks, in address order, as empty.
+    static PoolRegion* InitializeAt(void* base);
+    // The region header of any address inside a region.
+    static PoolRegion* Of(const void* address);
 
-    // A chunk formatted for (or already serving) blockSize, or null when the region has none.
+    PoolRegion(const PoolRegion&) = delete;
+    PoolRegion& operator=(const PoolRegion&) = delete;
+
+    void* Base() const { return PoolChunk::Of(this); }
+    SizePool& PoolFor(size_t blockSize) { return pools[PooledSizeClass(blockSize)]; }
+
+    // A chunk formatted for `blockSize`, or one of that size with a free block; null when the
+    // region has none to give.
     PoolChunk* TakeChunk(size_t blockSize);
-    // Queues an unowned chunk as partial or full in its size's pool.
-    void ReleaseChunk(PoolChunk* chunk);
 
-    // Test introspection.
-    size_t EmptyChunkCount();
-    size_t QueuedChunkCount(size_t blockSize);
+    PoolRegion* queueNext = nullptr;
 
 private:
-    explicit PoolRegion(char* base);
-    SizePool& PoolFor(size_t blockSize);
+    friend struct PoolIntrospection;
+    PoolRegion() = default;
+    PoolChunk* TakeEmpty(size_t blockSize);
     PoolChunk* StealWhollyFree(size_t blockSize);
 
-    std::mutex mapMutex;
-    std::map<size_t, SizePool*> pools;
     std::mutex emptyMutex;
-    std::deque<PoolChunk*> empty;
+    IntrusiveQueue<PoolChunk> emptyChunks;
+    std::mutex mapMutex;
+    SizePool pools[kPooledSizeCount]{SizePool(kPooledBlockSizes[0]), SizePool(kPooledBlockSizes[1]),
+                                     SizePool(kPooledBlockSizes[2])};
 };
 
 }  // namespace tarn

@@ -1,6 +1,7 @@
 #include "memory/RegionDirectory.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 #include "platform/Platform.h"
@@ -9,19 +10,20 @@ namespace tarn {
 
 namespace {
 
-using VirtualAlloc2Function = PVOID(WINAPI*)(HANDLE, PVOID, SIZE_T, ULONG, ULONG, MEM_EXTENDED_PARAMETER*, ULONG);
+using VirtualAlloc2Function = decltype(&VirtualAlloc2);
 
-// Looked up at run time: the call exists only on recent systems.
+// Looked up at run time, once per process: older systems lack the call.
 VirtualAlloc2Function LookUpVirtualAlloc2() {
-    static const VirtualAlloc2Function fn = [] {
-        HMODULE kernelBase = LoadLibraryW(WSTR("kernelbase.dll"));
-        return kernelBase ? reinterpret_cast<VirtualAlloc2Function>(GetProcAddress(kernelBase, "VirtualAlloc2"))
-                          : nullptr;
+    static const VirtualAlloc2Function function = [] {
+        HMODULE module = LoadLibraryW(WSTR("kernelbase.dll"));
+        FARPROC address = module ? GetProcAddress(module, "VirtualAlloc2") : nullptr;
+        return reinterpret_cast<VirtualAlloc2Function>(reinterpret_cast<void (*)()>(address));
     }();
-    if (!fn) throw std::runtime_error("VirtualAlloc2 not found.");
-    return fn;
+    if (!function) throw std::runtime_error("VirtualAlloc2 not found.");
+    return function;
 }
 
+// 16 MiB of committed read-write memory on a 16 MiB boundary.
 void* AllocateAlignedRegion() {
     VirtualAlloc2Function virtualAlloc2 = LookUpVirtualAlloc2();
     MEM_ADDRESS_REQUIREMENTS requirements{};
@@ -30,75 +32,72 @@ void* AllocateAlignedRegion() {
     parameter.Type = MemExtendedParameterAddressRequirements;
     parameter.Pointer = &requirements;
     void* base = virtualAlloc2(nullptr, nullptr, kRegionSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE, &parameter, 1);
+    if (base && (reinterpret_cast<uintptr_t>(base) & (kRegionSize - 1)) != 0) {
+        VirtualFree(base, 0, MEM_RELEASE);
+        base = nullptr;
+    }
     if (!base) throw std::runtime_error("FailAlignedAlloc");
     return base;
 }
 
 }  // namespace
 
-RegionDirectory& RegionDirectory::Instance() {
-    // Never destroyed: blocks may be freed by threads that outlive static destruction.
-    static RegionDirectory* directory = new RegionDirectory();
+RegionDirectory::~RegionDirectory() {
+    for (const RegionRecord& record : records) {
+        record.region->~PoolRegion();
+        VirtualFree(record.base, 0, MEM_RELEASE);
+    }
+}
+
+RegionDirectory& RegionDirectory::Process() {
+    // Never destroyed: blocks may be freed by static destructors and late threads.
+    static RegionDirectory* const directory = new RegionDirectory();
     return *directory;
 }
 
-PoolChunk* RegionDirectory::GetChunk(size_t blockSize) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const size_t exhaustedAtStart = exhausted_.size();
-    while (!available_.empty()) {
-        PoolRegion* region = available_.front();
-        if (PoolChunk* c = region->TakeChunk(blockSize)) return c;
-        available_.pop_front();
-        exhausted_.push_back(region);
+PoolChunk* RegionDirectory::TakeChunk(size_t blockSize) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const size_t exhaustedAtStart = exhausted.Length();
+    while (PoolRegion* region = available.Front()) {
+        if (PoolChunk* chunk = region->TakeChunk(blockSize)) return chunk;
+        exhausted.PushBack(available.PopFront());
     }
-    if (skipCounter_ > 0) {
-        --skipCounter_;
-    } else if (PoolChunk* c = RescanExhausted(blockSize, exhaustedAtStart)) {
-        return c;
+    // After a rescan found nothing, the next few requests go straight to a new region, so a
+    // process with many exhausted regions does not rescan them all every time.
+    if (skipCounter > 0) {
+        --skipCounter;
+    } else if (PoolChunk* chunk = RescanExhausted(blockSize, exhaustedAtStart)) {
+        return chunk;
     }
-    return CreateRegionChunk(blockSize);
+    return TakeFromNewRegion(blockSize);
 }
 
-// Asks the regions that were exhausted before this request, oldest first.
+// Asks the `count` regions at the front of the exhausted queue (those that were there when the
+// request began) in turn; the first that gives a chunk becomes available again.
 PoolChunk* RegionDirectory::RescanExhausted(size_t blockSize, size_t count) {
-    std::vector<PoolRegion*> setAside;
+    IntrusiveQueue<PoolRegion> setAside;
     PoolChunk* found = nullptr;
-    for (size_t i = 0; i < count && !exhausted_.empty(); ++i) {
-        PoolRegion* region = exhausted_.front();
-        exhausted_.pop_front();
-        if ((found = region->TakeChunk(blockSize))) {
-            available_.push_back(region);
-            break;
-        }
-        setAside.push_back(region);
+    for (size_t i = 0; i < count && !found; ++i) {
+        PoolRegion* region = exhausted.PopFront();
+        found = region->TakeChunk(blockSize);
+        if (found)
+            available.PushBack(region);
+        else
+            setAside.PushBack(region);
     }
-    exhausted_.insert(exhausted_.end(), setAside.begin(), setAside.end());
-    if (!found) skipCounter_ = static_cast<int>(std::min<size_t>(kSkipLimit, exhausted_.size() / 5));
+    exhausted.Append(setAside);
+    if (!found) skipCounter = std::min(kSkipLimit, exhausted.Length() / 5);
     return found;
 }
 
-PoolChunk* RegionDirectory::CreateRegionChunk(size_t blockSize) {
+PoolChunk* RegionDirectory::TakeFromNewRegion(size_t blockSize) {
+    // Room for the record first, so a failure cannot leave a region nobody knows about.
+    records.reserve(records.size() + 1);
     void* base = AllocateAlignedRegion();
-    regions_.reserve(regions_.size() + 1);
-    PoolRegion* region = PoolRegion::Create(base);
-    regions_.push_back({base, region});
-    available_.push_back(region);
+    PoolRegion* region = PoolRegion::InitializeAt(base);
+    records.push_back({base, region});
+    available.PushBack(region);
     return region->TakeChunk(blockSize);
-}
-
-size_t RegionDirectory::RegionCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return regions_.size();
-}
-
-size_t RegionDirectory::ExhaustedCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return exhausted_.size();
-}
-
-int RegionDirectory::SkipCounter() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return skipCounter_;
 }
 
 }  // namespace tarn

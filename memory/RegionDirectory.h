@@ -1,46 +1,52 @@
-// Every pool region of the process, and the queues that decide which regions are asked first
-// for a chunk.
+// Every pool region of a process, and the order in which they are asked for chunks.
 #pragma once
 
-#include <deque>
+#include <cstddef>
 #include <mutex>
 #include <vector>
 
+#include "memory/IntrusiveQueue.h"
+#include "memory/PoolChunk.h"
 #include "memory/PoolRegion.h"
 
 namespace tarn {
 
-// One mutex guards everything here; it is held while regions are asked for chunks (so it is
-// always taken before any region or SizePool mutex).
+// Who touches what: every field, and the `queueNext` link of every region it made, only under
+// `mutex`. The mutex is held while regions are asked for chunks, so it comes before every
+// region and pool mutex. Chunks go back to their regions without it.
 class RegionDirectory {
 public:
-    static constexpr int kSkipLimit = 10;
+    static constexpr size_t kSkipLimit = 10;
 
-    static RegionDirectory& Instance();
+    RegionDirectory() = default;
+    // Releases the regions this directory made. The process directory is never destroyed
+    // (threads may free blocks until the very end); only private ones, in tests, are.
+    ~RegionDirectory();
+    RegionDirectory(const RegionDirectory&) = delete;
+    RegionDirectory& operator=(const RegionDirectory&) = delete;
 
-    // A chunk formatted for blockSize, creating a region when no existing one has a chunk.
-    // Throws std::runtime_error when region memory cannot be obtained.
-    PoolChunk* GetChunk(size_t blockSize);
+    // The one directory of the process, made on first use.
+    static RegionDirectory& Process();
 
-    // Test introspection.
-    size_t RegionCount();
-    size_t ExhaustedCount();
-    int SkipCounter();
+    // A chunk for `blockSize` with at least one free block, from an existing region or a new
+    // one. Throws std::runtime_error when a region is needed and cannot be made.
+    PoolChunk* TakeChunk(size_t blockSize);
 
 private:
+    friend struct PoolIntrospection;
     struct RegionRecord {
-        void* allocationBase;
+        void* base;
         PoolRegion* region;
     };
 
     PoolChunk* RescanExhausted(size_t blockSize, size_t count);
-    PoolChunk* CreateRegionChunk(size_t blockSize);
+    PoolChunk* TakeFromNewRegion(size_t blockSize);
 
-    std::mutex mutex_;
-    std::vector<RegionRecord> regions_;
-    std::deque<PoolRegion*> available_;
-    std::deque<PoolRegion*> exhausted_;
-    int skipCounter_ = 0;
+    std::mutex mutex;
+    std::vector<RegionRecord> records;
+    IntrusiveQueue<PoolRegion> available;
+    IntrusiveQueue<PoolRegion> exhausted;
+    size_t skipCounter = 0;
 };
 
 }  // namespace tarn

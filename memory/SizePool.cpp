@@ -1,60 +1,51 @@
 #include "memory/SizePool.h"
 
-#include <vector>
-
 namespace tarn {
+
+void SizePool::AddReleased(PoolChunk* chunk) {
+    if (chunk->HasFreeBlock()) {
+        std::lock_guard<std::mutex> lock(partialMutex);
+        partial.PushBack(chunk);
+    } else {
+        std::lock_guard<std::mutex> lock(fullMutex);
+        full.PushBack(chunk);
+    }
+}
 
 PoolChunk* SizePool::TakePartial() {
     std::lock_guard<std::mutex> lock(partialMutex);
-    if (partial.empty()) return nullptr;
-    PoolChunk* c = partial.front();
-    partial.pop_front();
-    return c;
+    return partial.PopFront();
 }
 
-PoolChunk* SizePool::TakeRecoveredFull() {
-    std::lock_guard<std::mutex> lock(fullMutex);
-    if (full.empty()) return nullptr;
-    std::vector<PoolChunk*> found;
-    std::deque<PoolChunk*> keep;
-    for (PoolChunk* c : full) {
-        if (c->HasFreeBlock())
-            found.push_back(c);
-        else
-            keep.push_back(c);
-    }
-    full.swap(keep);
-    if (found.empty()) return nullptr;
-    PoolChunk* last = found.back();
-    found.pop_back();
-    if (!found.empty()) {
-        std::lock_guard<std::mutex> inner(partialMutex);
-        partial.insert(partial.end(), found.begin(), found.end());
-    }
-    return last;
-}
-
-namespace {
-PoolChunk* TakeWhollyFreeFrom(std::deque<PoolChunk*>& queue, size_t blockSize) {
-    const size_t all = PoolChunk::BlocksPerChunk(blockSize);
-    for (auto it = queue.begin(); it != queue.end(); ++it) {
-        PoolChunk* c = *it;
-        if (c->owner.load(std::memory_order_acquire) == 0 && c->CountFree() == all) {
-            queue.erase(it);
-            return c;
+PoolChunk* SizePool::TakeRefilledFromFull() {
+    std::lock_guard<std::mutex> fullLock(fullMutex);
+    IntrusiveQueue<PoolChunk> stillFull;
+    IntrusiveQueue<PoolChunk> earlierFound;
+    PoolChunk* lastFound = nullptr;
+    while (PoolChunk* chunk = full.PopFront()) {
+        if (!chunk->HasFreeBlock()) {
+            stillFull.PushBack(chunk);
+            continue;
         }
+        if (lastFound) earlierFound.PushBack(lastFound);
+        lastFound = chunk;
     }
-    return nullptr;
+    full.Append(stillFull);
+    if (!earlierFound.Empty()) {
+        std::lock_guard<std::mutex> partialLock(partialMutex);
+        partial.Append(earlierFound);
+    }
+    return lastFound;
 }
-}  // namespace
 
-PoolChunk* SizePool::TakeWhollyFree() {
+PoolChunk* SizePool::RemoveWhollyFree() {
+    auto whollyFree = [](PoolChunk* chunk) { return chunk->Owner() == 0 && chunk->AllBlocksFree(); };
     {
         std::lock_guard<std::mutex> lock(partialMutex);
-        if (PoolChunk* c = TakeWhollyFreeFrom(partial, blockSize)) return c;
+        if (PoolChunk* chunk = partial.RemoveFirst(whollyFree)) return chunk;
     }
     std::lock_guard<std::mutex> lock(fullMutex);
-    return full.empty() ? nullptr : TakeWhollyFreeFrom(full, blockSize);
+    return full.RemoveFirst(whollyFree);
 }
 
 }  // namespace tarn

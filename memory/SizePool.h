@@ -1,39 +1,49 @@
-// The unowned chunks of one region that are formatted for one block size.
+// The chunks of one region and one block size that no thread owns and that still hold, or may
+// again hold, free blocks.
 #pragma once
 
-#include <deque>
+#include <cstddef>
 #include <mutex>
 
+#include "memory/IntrusiveQueue.h"
 #include "memory/PoolChunk.h"
 
 namespace tarn {
 
-// partial: released by their owner while still holding free blocks (guarded by partialMutex).
-// full: released with no free block; blocks may come back to them through their remote lists
-// (guarded by fullMutex; partialMutex may be taken inside it, never the other way round).
-struct SizePool {
-    explicit SizePool(size_t size) : blockSize(size) {}
+// Who touches what:
+// - `partial` (chunks handed back with a free block): only under `partialMutex`.
+// - `full` (chunks handed back with no free block; blocks may come back to them through their
+//   remote lists): only under `fullMutex`. When both are needed, `fullMutex` is taken first.
+// - `blockSize`: fixed at construction.
+// Every chunk in either queue has owner 0; its local list is read or changed only under the
+// mutex of the queue that holds it.
+class SizePool {
+public:
+    explicit SizePool(size_t blockSize) : blockSize(blockSize) {}
+    SizePool(const SizePool&) = delete;
+    SizePool& operator=(const SizePool&) = delete;
+
+    size_t BlockSize() const { return blockSize; }
+
+    // A chunk whose owner let it go: partial when either list holds a block, else full.
+    void AddReleased(PoolChunk* chunk);
+    // Front of the partial queue, or null.
+    PoolChunk* TakePartial();
+    // Sorts the full queue: chunks that have regained a free block leave it; the last one found
+    // is returned and the others join the partial queue. Null when none has.
+    PoolChunk* TakeRefilledFromFull();
+    // An unowned chunk all of whose blocks are free, from the partial queue and then the full
+    // one, removed from its queue so it can be formatted for another size. Null when none.
+    PoolChunk* RemoveWhollyFree();
+
+private:
+    friend struct PoolIntrospection;
 
     const size_t blockSize;
     std::mutex partialMutex;
-    std::deque<PoolChunk*> partial;
+    IntrusiveQueue<PoolChunk> partial;
     std::mutex fullMutex;
-    std::deque<PoolChunk*> full;
-
-    void AppendPartial(PoolChunk* chunk) {
-        std::lock_guard<std::mutex> lock(partialMutex);
-        partial.push_back(chunk);
-    }
-    void AppendFull(PoolChunk* chunk) {
-        std::lock_guard<std::mutex> lock(fullMutex);
-        full.push_back(chunk);
-    }
-    PoolChunk* TakePartial();
-    // Moves full chunks that regained free blocks out of the full queue; returns the last one
-    // found and appends the others to the partial queue.
-    PoolChunk* TakeRecoveredFull();
-    // Removes and returns an unowned chunk whose blocks are all free, or null.
-    PoolChunk* TakeWhollyFree();
+    IntrusiveQueue<PoolChunk> full;
 };
 
 }  // namespace tarn

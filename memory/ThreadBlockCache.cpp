@@ -1,80 +1,109 @@
 #include "memory/ThreadBlockCache.h"
 
-#include <cstdlib>
+#include <mutex>
 #include <new>
-#include <stdexcept>
 
-#include "memory/PoolRegion.h"
+#include "memory/PoolGeometry.h"
 #include "memory/RegionDirectory.h"
 #include "platform/Platform.h"
 
 namespace tarn {
 
-// The three caches of one thread. Heap-allocated so the exit callback does not depend on the
-// thread's TLS block still being alive.
-struct ThreadCaches {
-    ThreadBlockCache small{ThreadBlockCache::kSmall};
-    ThreadBlockCache medium{ThreadBlockCache::kMedium};
-    ThreadBlockCache large{ThreadBlockCache::kLarge};
-};
-
 namespace {
 
-thread_local ThreadCaches* threadCaches = nullptr;
-
-void ReleaseThreadCaches(void* value) {
-    auto* caches = static_cast<ThreadCaches*>(value);
-    caches->small.ReleaseChunk();
-    caches->medium.ReleaseChunk();
-    caches->large.ReleaseChunk();
-    threadCaches = nullptr;
-    delete caches;
-}
-
-// Allocated during static initialisation so that thread exit always finds the slot.
-const DWORD exitSlot = FlsAlloc(&ReleaseThreadCaches);
-
-ThreadCaches& SetUpThreadCaches() {
-    auto* caches = new ThreadCaches();
-    if (exitSlot == FLS_OUT_OF_INDEXES || !FlsSetValue(exitSlot, caches)) {
-        delete caches;
-        throw std::runtime_error("FlsSetValue failed");
-    }
-    threadCaches = caches;
-    return *caches;
-}
+// The calling thread's three caches, indexed by size class; null before its first pooled
+// allocation and again once its exit callback has run.
+constinit thread_local ThreadBlockCache* threadCaches = nullptr;
 
 }  // namespace
 
-ThreadBlockCache& ThreadBlockCache::ForSize(size_t blockSize) {
-    ThreadCaches* caches = threadCaches;
-    if (!caches) caches = &SetUpThreadCaches();
-    return blockSize == kSmall ? caches->small : blockSize == kMedium ? caches->medium : caches->large;
+// Thread-exit clean-up through fiber-local storage, whose callback runs when a thread ends
+// (Windows runs it for DLLs without thread notifications too).
+struct ThreadBlockCache::ThreadExit {
+    static void WINAPI Callback(PVOID value) {
+        auto* caches = static_cast<ThreadBlockCache*>(value);
+        for (unsigned i = 0; i < kPooledSizeCount; ++i) caches[i].Release();
+        // The callback may run on another thread (Windows' FlsFree); only the value is ours.
+        if (threadCaches == caches) threadCaches = nullptr;
+        delete[] caches;
+    }
+
+    static DWORD Index() {
+        std::call_once(once, [] { index = FlsAlloc(&Callback); });
+        return index;
+    }
+
+    // Unloading the module must not leave a callback pointing into it.
+    ~ThreadExit() {
+        if (index != FLS_OUT_OF_INDEXES) FlsFree(index);
+    }
+
+    static inline std::once_flag once;
+    static inline DWORD index = FLS_OUT_OF_INDEXES;
+    static ThreadExit instance;
+};
+
+ThreadBlockCache::ThreadExit ThreadBlockCache::ThreadExit::instance;
+
+void* ThreadBlockCache::TakeBlock(unsigned sizeClass) {
+    ThreadBlockCache* caches = threadCaches;
+    if (!caches) [[unlikely]] {
+        caches = SetUpThread();
+        if (!caches) return nullptr;
+    }
+    ThreadBlockCache& cache = caches[sizeClass];
+    if (PoolChunk* chunk = cache.current) [[likely]] {
+        if (void* block = chunk->PopLocal()) [[likely]]
+            return block;
+    }
+    return cache.Refill();
 }
 
-void* ThreadBlockCache::TakeSlow() {
-    if (current_ && current_->TakeRemote()) return current_->PopLocal();
-    ReleaseChunk();
-    PoolChunk* chunk = RegionDirectory::Instance().GetChunk(blockSize_);
-    chunk->owner.store(GetCurrentThreadId(), std::memory_order_release);
-    current_ = chunk;
-    if (chunk->localFree || chunk->TakeRemote()) return chunk->PopLocal();
-    return nullptr;
-}
-
-void ThreadBlockCache::ReleaseChunk() {
-    if (!current_) return;
-    PoolChunk* chunk = current_;
-    current_ = nullptr;
-    PoolRegion::Of(chunk)->ReleaseChunk(chunk);
-}
-
-void ReturnBlock(void* block) {
+void ThreadBlockCache::ReturnBlock(void* block, unsigned sizeClass) {
     PoolChunk* chunk = PoolChunk::Of(block);
-    if (chunk->owner.load(std::memory_order_acquire) == GetCurrentThreadId())
+    ThreadBlockCache* caches = threadCaches;
+    // A thread owns exactly its current chunks, so this is the "owner is the caller" test
+    // without asking the system for the thread id.
+    if (caches && caches[sizeClass].current == chunk) [[likely]]
         chunk->PushLocal(block);
     else
         chunk->PushRemote(block);
+}
+
+ThreadBlockCache* ThreadBlockCache::CallingThreadCaches() { return threadCaches; }
+
+ThreadBlockCache* ThreadBlockCache::SetUpThread() {
+    auto* caches = new (std::nothrow) ThreadBlockCache[kPooledSizeCount];
+    if (!caches) return nullptr;
+    RegionDirectory& directory = RegionDirectory::Process();
+    for (unsigned i = 0; i < kPooledSizeCount; ++i) {
+        caches[i].blockSize = kPooledBlockSizes[i];
+        caches[i].directory = &directory;
+    }
+    // Without a slot the thread still works; its chunks just stay with it when it ends.
+    DWORD index = ThreadExit::Index();
+    if (index != FLS_OUT_OF_INDEXES) FlsSetValue(index, caches);
+    threadCaches = caches;
+    return caches;
+}
+
+void* ThreadBlockCache::Refill() {
+    // Blocks freed by other threads are reused only once the local list has run dry, and then
+    // all at once.
+    if (current && current->AdoptRemote()) return current->PopLocal();
+    Release();
+    PoolChunk* chunk = directory->TakeChunk(blockSize);
+    chunk->SetOwner(GetCurrentThreadId());
+    current = chunk;
+    if (void* block = chunk->PopLocal()) return block;
+    return chunk->AdoptRemote() ? chunk->PopLocal() : nullptr;
+}
+
+void ThreadBlockCache::Release() {
+    if (!current) return;
+    PoolChunk* chunk = current;
+    current = nullptr;
+    chunk->HandBack();
 }
 
 }  // namespace tarn

@@ -1,4 +1,5 @@
-// A thread's current chunk for one pooled block size.
+// One thread's source of blocks of one pooled size: its current chunk. Each thread has three,
+// one per pooled size, made at its first pooled allocation and handed back when it ends.
 #pragma once
 
 #include <cstddef>
@@ -7,38 +8,33 @@
 
 namespace tarn {
 
-// Touched only by its own thread (and by that thread's exit callback).
+class RegionDirectory;
+
+// Who touches what: every field belongs to the thread whose caches these are, and is touched
+// without locks or atomics by that thread alone, or by the thread-exit callback running for
+// it. The current chunk's owner is that thread, which alone uses the chunk's local list.
 class ThreadBlockCache {
 public:
-    static constexpr size_t kSmall = 0x4000;
-    static constexpr size_t kMedium = 0x10000;
-    static constexpr size_t kLarge = 0x20000;
-
-    explicit ThreadBlockCache(size_t blockSize) : blockSize_(blockSize) {}
-
-    // The calling thread's cache for a pooled size (set up at the thread's first use).
-    static ThreadBlockCache& ForSize(size_t blockSize);
-
-    void* Take() {
-        // Fast path: pop the head of the owner's local list.
-        if (current_ && current_->localFree) return current_->PopLocal();
-        return TakeSlow();
-    }
-    // Gives the current chunk back to its region's queues.
-    void ReleaseChunk();
-
-    size_t BlockSize() const { return blockSize_; }
-    PoolChunk* CurrentChunk() const { return current_; }
+    // Fast path: pop the head of the current chunk's local list. Throws std::runtime_error
+    // when a new region is needed and cannot be made; null when memory is otherwise exhausted.
+    static void* TakeBlock(unsigned sizeClass);
+    // Back onto the local list when the block's chunk is the calling thread's current chunk of
+    // that size, else onto the chunk's remote list.
+    static void ReturnBlock(void* block, unsigned sizeClass);
 
 private:
-    void* TakeSlow();
+    friend struct PoolIntrospection;
+    struct ThreadExit;
 
-    const size_t blockSize_;
-    PoolChunk* current_ = nullptr;
+    static ThreadBlockCache* SetUpThread();
+    static ThreadBlockCache* CallingThreadCaches();
+    void* Refill();
+    // Hands the current chunk back to its region's pools; nothing when there is none.
+    void Release();
+
+    size_t blockSize = 0;
+    PoolChunk* current = nullptr;
+    RegionDirectory* directory = nullptr;
 };
-
-// Returns a pooled block to its chunk: locally when the caller owns the chunk, else through
-// the chunk's lock-free remote list.
-void ReturnBlock(void* block);
 
 }  // namespace tarn
