@@ -49,6 +49,16 @@ public:
     // Sets every pixel to `value` in one pass.
     void Fill(uint32_t value);
 
+    // Pins the pixel storage: Pixels() and pixel addresses stay valid until the matching
+    // UnlockPixels. Calls nest. Every pixel access of an image on handle-backed (pageable)
+    // memory must sit between the two (ScopedPixelLock); for other images they do nothing.
+    void LockPixels() const {
+        if (handleBacked) LockPixelsSlow();
+    }
+    void UnlockPixels() const {
+        if (handleBacked) UnlockPixelsSlow();
+    }
+
     // One destination pixel of the area-average resample, computed from this (the source).
     void AreaSample(int32_t xStep, int32_t yStep, int32_t x, int32_t y, uint32_t* out) const;
     // 8 x 8 cells of two colours over the top-left width x height region; colourA at the corner.
@@ -57,12 +67,46 @@ public:
     bool Blit(const BlendParams& params, int32_t dstX, int32_t dstY, const CImage32& source, int32_t w, int32_t h);
 
 protected:
-    void RefreshPixels();
+    void RefreshPixels() const;
 
-    LONG lockCount = 0;
-    CRITICAL_SECTION pixelLock;
+    // Pinning changes where the pixels are, not what they are, so a const image can be pinned.
+    mutable LONG lockCount = 0;
+    mutable CRITICAL_SECTION pixelLock;
     CImageBuffer32* buffer = nullptr;
-    uint32_t* pixels = nullptr;
+    mutable uint32_t* pixels = nullptr;
+    // Chosen once at construction from the paged-memory switch, so one image never mixes modes.
+    bool handleBacked = false;
+
+private:
+    void LockPixelsSlow() const;
+    void UnlockPixelsSlow() const;
+};
+
+// Holds the pixel locks of one or two images for a scope, so that an exception leaving the
+// scope unlocks them.
+class ScopedPixelLock {
+public:
+    explicit ScopedPixelLock(const CImage32& image) : first(image) { first.LockPixels(); }
+    ScopedPixelLock(const CImage32& a, const CImage32& b) : first(a) {
+        first.LockPixels();
+        try {
+            b.LockPixels();
+        } catch (...) {
+            first.UnlockPixels();
+            throw;
+        }
+        second = &b;
+    }
+    ~ScopedPixelLock() {
+        if (second) second->UnlockPixels();
+        first.UnlockPixels();
+    }
+    ScopedPixelLock(const ScopedPixelLock&) = delete;
+    ScopedPixelLock& operator=(const ScopedPixelLock&) = delete;
+
+private:
+    const CImage32& first;
+    const CImage32* second = nullptr;
 };
 
 }  // namespace tarn
