@@ -49,6 +49,7 @@ uint32_t AreaSampleAt(const CImage32& source, int64_t xStep, int64_t yStep, int6
 }  // namespace resample
 
 void CImage32::AreaSample(int32_t xStep, int32_t yStep, int32_t x, int32_t y, uint32_t* out) const {
+    ScopedPixelLock lock(*this);
     *out = resample::AreaSampleAt(*this, xStep, yStep, x, y);
 }
 

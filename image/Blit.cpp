@@ -6,6 +6,7 @@ namespace tarn {
 
 bool CImage32::Blit(const BlendParams& params, int32_t dstX, int32_t dstY, const CImage32& source, int32_t w,
                     int32_t h) {
+    ScopedPixelLock lock(*this, source);
     BlitRect rect{0, 0, w, h, dstX, dstY};
     if (!ClipBlitRect({source.width, source.height}, {width, height}, rect)) return false;
     const BlendRowFunction fn = params.RowFunction();

@@ -5,6 +5,7 @@
 namespace tarn {
 
 bool CImage32::FillChecker(int32_t w, int32_t h, uint32_t colourA, uint32_t colourB) {
+    ScopedPixelLock lock(*this);
     if (w <= 0 || h <= 0 || width <= 0 || height <= 0) return false;
     w = std::min(w, width);
     h = std::min(h, height);
