@@ -1,0 +1,11 @@
+thumb_test(pool_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PoolTest.cpp ${CMAKE_CURRENT_LIST_DIR}/PoolStressTest.cpp
+  LIBS memory
+  LABELS memory)
+
+# Block addresses depend on nothing having been allocated before, so this case has a process
+# of its own.
+thumb_test(pool_fresh_process_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PoolFreshProcessTest.cpp
+  LIBS memory
+  LABELS memory)
