@@ -149,14 +149,15 @@ bool WriteBmp(FILE* f, const DIBSECTION& ds) {
            std::fwrite(ds.dsBm.bmBits, 1, bytes, f) == bytes;
 }
 
-// The bitmap's rows are bottom-up BGRA; a negative stride hands them to libpng top-down.
+// The bitmap's rows are bottom-up BGRA; a negative stride (in components) hands them to
+// libpng top-down.
 bool WritePng(FILE* f, const DIBSECTION& ds) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = static_cast<png_uint_32>(ds.dsBm.bmWidth);
     image.height = static_cast<png_uint_32>(ds.dsBm.bmHeight);
     image.format = PNG_FORMAT_BGRA;
-    const png_int_32 stride = -static_cast<png_int_32>(ds.dsBm.bmWidth);
+    const png_int_32 stride = -static_cast<png_int_32>(PNG_IMAGE_ROW_STRIDE(image));
     const bool ok = png_image_write_to_stdio(&image, f, 0, ds.dsBm.bmBits, stride, nullptr) != 0;
     png_image_free(&image);
     return ok;

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "server/Exports.h"
+#include "server/Module.h"
+#include "tests/support/DocumentWriter.h"
+#include "tests/support/archive/ArchiveWriter.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+class KwbthumbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char templ[] = "/tmp/kwbthumb-test-XXXXXX";
+        ASSERT_NE(mkdtemp(templ), nullptr);
+        dir = templ;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    std::string Path(const std::string& name) const { return dir + "/" + name; }
+
+    std::string Write(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return Path(name);
+    }
+
+    Outcome Kwbthumb(const std::vector<std::string>& args) const {
+        const std::string outFile = Path(".stdout"), errFile = Path(".stderr");
+        pid_t pid = fork();
+        if (pid == 0) {
+            int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char*> argv{const_cast<char*>(KWBTHUMB_PATH)};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(KWBTHUMB_PATH, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(outFile), Slurp(errFile)};
+        unlink(outFile.c_str());
+        unlink(errFile.c_str());
+        return r;
+    }
+
+    // Names in the folder, the test's own inputs aside: what the program left behind.
+    std::vector<std::string> Leftovers(const std::vector<std::string>& inputs) const {
+        std::vector<std::string> names;
+        DIR* d = opendir(dir.c_str());
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n == "." || n == "..") continue;
+            bool input = false;
+            for (const auto& i : inputs) input |= Path(n) == i;
+            if (!input) names.push_back(n);
+        }
+        closedir(d);
+        return names;
+    }
+
+    std::string dir;
+};
+
+// The provider's own bitmap for a document, made in this process through the same exports.
+struct Expected {
+    BITMAPINFOHEADER header;
+    Bytes bits;
+};
+
+Expected ProviderBitmap(const Bytes& document, UINT cx) {
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(DllGetClassObject(CLSID_KwbThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    IInitializeWithStream* init = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init)), S_OK);
+    factory->Release();
+    IStream* stream = SHCreateMemStream(document.data(), static_cast<UINT>(document.size()));
+    EXPECT_EQ(init->Initialize(stream, STGM_READ), S_OK);
+    stream->Release();
+    IThumbnailProvider* thumbs = nullptr;
+    EXPECT_EQ(init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&thumbs)), S_OK);
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha;
+    EXPECT_EQ(thumbs->GetThumbnail(cx, &bitmap, &alpha), S_OK);
+    thumbs->Release();
+    init->Release();
+    DIBSECTION ds{};
+    GetObject(bitmap, sizeof ds, &ds);
+    auto* bits = static_cast<const uint8_t*>(ds.dsBm.bmBits);
+    Expected e{ds.dsBmih, Bytes(bits, bits + size_t{cx} * cx * 4)};
+    DeleteObject(bitmap);
+    return e;
+}
+
+Bytes Le(uint32_t v, int n) {
+    Bytes b;
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return b;
+}
+
+TEST_F(KwbthumbTest, UsageErrorsExitWithTwo) {
+    const std::string doc = Write("doc.kwb", testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(40, 30)));
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {doc},
+        {"-x", doc, Path("o.png")},
+        {"-s", "0", doc, Path("o.png")},
+        {"-s", "8193", doc, Path("o.png")},
+        {"-s", "-5", doc, Path("o.png")},
+        {"-s", "12a", doc, Path("o.png")},
+        {"-s", "", doc, Path("o.png")},
+        {doc, Path("o.png"), "-s"},
+        {doc, Path("o.png"), Path("third.png")},
+        {Path("missing.kwb"), Path("o.png")},
+        {dir, Path("o.png")},
+        {doc, Path("no-such-folder/o.png")},
+        {doc, dir + "/"},
+    };
+    for (const auto& args : cases) {
+        Outcome r = Kwbthumb(args);
+        std::string line;
+        for (const auto& a : args) line += a + " ";
+        EXPECT_EQ(r.status, 2) << line;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << line << r.err;
+        EXPECT_EQ(Leftovers({doc}), std::vector<std::string>{}) << line;
+    }
+}
+
+TEST_F(KwbthumbTest, HelpPrintsUsage) {
+    Outcome r = Kwbthumb({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("usage: kwbthumb [-s SIZE] INPUT OUTPUT"), std::string::npos);
+}
+
+TEST_F(KwbthumbTest, BmpHoldsTheProviderBitmapExactly) {
+    const Bytes document = testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(90, 60));
+    const std::string in = Write("doc.kwb", document);
+    for (UINT cx : {1u, 37u, 256u}) {
+        const std::string out = Path("t.bmp");
+        Outcome r = cx == 256 ? Kwbthumb({in, out}) : Kwbthumb({"-s", std::to_string(cx), in, out});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string file = Slurp(out);
+        Expected e = ProviderBitmap(document, cx);
+        Bytes expected = {'B', 'M'};
+        for (const Bytes& part : {Le(54 + cx * cx * 4, 4), Le(0, 4), Le(54, 4)}) expected.insert(expected.end(), part.begin(), part.end());
+        const auto* h = reinterpret_cast<const uint8_t*>(&e.header);
+        expected.insert(expected.end(), h, h + 40);
+        expected.insert(expected.end(), e.bits.begin(), e.bits.end());
+        ASSERT_EQ(file.size(), expected.size()) << cx;
+        EXPECT_TRUE(std::memcmp(file.data(), expected.data(), expected.size()) == 0) << cx;
+        EXPECT_EQ(e.header.biHeight, static_cast<LONG>(cx));  // positive: bottom-up
+    }
+}
+
+TEST_F(KwbthumbTest, PngIsTheBitmapUprightWithStraightAlpha) {
+    const Bytes document = testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(64, 100));
+    const std::string in = Write("doc.kwb", document);
+    const std::string out = Path("t.png");
+    Outcome r = Kwbthumb({"-s", "48", in, out});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&png, out.c_str()));
+    EXPECT_EQ(png.width, 48u);
+    EXPECT_EQ(png.height, 48u);
+    EXPECT_TRUE(png.format & PNG_FORMAT_FLAG_ALPHA);
+    png.format = PNG_FORMAT_RGBA;
+    Bytes rgba(48 * 48 * 4);
+    ASSERT_TRUE(png_image_finish_read(&png, nullptr, rgba.data(), 0, nullptr));
+
+    Expected e = ProviderBitmap(document, 48);
+    size_t mismatches = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x) {
+            const uint8_t* b = &e.bits[((47 - y) * 48 + x) * 4];  // bottom-up BGRA
+            const uint8_t* p = &rgba[(y * 48 + x) * 4];         // top-down RGBA
+            mismatches += p[0] != b[2] || p[1] != b[1] || p[2] != b[0] || p[3] != b[3];
+        }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+// The format comes from the first bytes; the name plays no part.
+TEST_F(KwbthumbTest, ReaderChosenByContent) {
+    testdoc::PreviewImage picture = testdoc::MakeTestPattern(30, 20);
+    const std::string archive =
+        Write("archive.kwb", archive_test::PreviewArchive(30, 20, picture.pixels));
+    const std::string pageStore = Write("pagestore.rvn", testdoc::WritePageStoreDocument(picture));
+    for (const std::string& in : {archive, pageStore}) {
+        Outcome r = Kwbthumb({"-s", "30", in, Path("o.bmp")});
+        ASSERT_EQ(r.status, 0) << in << r.err;
+        // Both hold the same 30 x 20 picture, so both thumbnails are alike.
+        EXPECT_EQ(Slurp(Path("o.bmp")).size(), 54u + 30 * 30 * 4);
+    }
+    const std::string a = Slurp(Path("o.bmp"));
+    Kwbthumb({"-s", "30", archive, Path("o.bmp")});
+    EXPECT_EQ(Slurp(Path("o.bmp")), a);
+}
+
+TEST_F(KwbthumbTest, NoThumbnailExitsWithOneAndLeavesNothing) {
+    testdoc::Layout noPreview;
+    noPreview.withThumbnail = false;
+    archive_test::Archive badArchive;
+    badArchive.xml = archive_test::ThumbXml("3", "2", "missing");
+    struct Case {
+        const char* what;
+        Bytes bytes;
+    } cases[] = {
+        {"not a document", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}},
+        {"empty file", Bytes{}},
+        {"page store without preview", testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(8, 8), noPreview)},
+        {"archive without the named chunk", archive_test::Write(badArchive)},
+        {"truncated page store", [] {
+             Bytes b = testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(8, 8));
+             b.resize(100);
+             return b;
+         }()},
+    };
+    for (const Case& c : cases) {
+        const std::string in = Write("input", c.bytes);
+        const std::string existing = Write("existing.png", Bytes{'o', 'l', 'd'});
+        for (const std::string& out : {Path("new.png"), existing}) {
+            Outcome r = Kwbthumb({in, out});
+            EXPECT_EQ(r.status, 1) << c.what;
+            EXPECT_NE(r.err.find(in), std::string::npos) << c.what << r.err;
+        }
+        EXPECT_EQ(Slurp(existing), "old") << c.what;  // a failed run leaves an old file alone
+        EXPECT_EQ(Leftovers({in, existing}), std::vector<std::string>{}) << c.what;
+    }
+}
+
+TEST_F(KwbthumbTest, ReplacesAnExistingOutput) {
+    const std::string in = Write("doc.kwb", testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(10, 10)));
+    const std::string out = Write("thumb.png", Bytes(5000, 'x'));
+    Outcome r = Kwbthumb({"-s", "16", in, out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string png = Slurp(out);
+    ASSERT_GE(png.size(), 8u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    EXPECT_EQ(Leftovers({in, out}), std::vector<std::string>{});
+}
+
+}  // namespace

@@ -1,0 +1,11 @@
+if(TARGET kwbthumb AND TARGET test_support)
+  find_package(PNG REQUIRED)
+  thumb_test(kwbthumb_tests
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/KwbthumbTest.cpp
+    LIBS server_exports test_support archive_writer PNG::PNG
+    LABELS tools)
+  if(TARGET kwbthumb_tests)
+    target_compile_definitions(kwbthumb_tests PRIVATE KWBTHUMB_PATH="$<TARGET_FILE:kwbthumb>")
+    add_dependencies(kwbthumb_tests kwbthumb)
+  endif()
+endif()
