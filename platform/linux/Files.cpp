@@ -117,6 +117,16 @@ DWORD ErrorFromErrno(int e) {
     }
 }
 
+// ENOENT means a missing file or a missing folder on the way; Windows tells the two apart.
+DWORD ErrorForPath(int e, const std::string& path) {
+    if (e != ENOENT) return ErrorFromErrno(e);
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
+    struct stat st;
+    return stat(path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                                 : ERROR_PATH_NOT_FOUND;
+}
+
 BOOL FailWith(DWORD error) {
     SetLastError(error);
     return FALSE;
@@ -264,7 +274,8 @@ BOOL FindClose(HANDLE handle) {
 
 BOOL DeleteFileW(LPCWSTR fileName) {
     if (!fileName || !*fileName) return FailWith(ERROR_PATH_NOT_FOUND);
-    if (unlink(platform::ToUtf8(fileName).c_str()) != 0) return FailWith(ErrorFromErrno(errno));
+    const std::string path = platform::ToUtf8(fileName);
+    if (unlink(path.c_str()) != 0) return FailWith(ErrorForPath(errno, path));
     return TRUE;
 }
 
@@ -308,7 +319,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTR
         return INVALID_HANDLE_VALUE;
     }
     if (fd < 0) {
-        SetLastError(ErrorFromErrno(errno));
+        SetLastError(ErrorForPath(errno, path));
         return INVALID_HANDLE_VALUE;
     }
     struct stat st;

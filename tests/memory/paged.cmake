@@ -1,0 +1,6 @@
+thumb_test(paged_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PagedFilesTest.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/PagedPagerTest.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/PagedAllocatorTest.cpp
+  LIBS memory
+  LABELS memory)
