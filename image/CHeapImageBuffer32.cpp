@@ -27,7 +27,16 @@ bool CHeapImageBuffer32::Resize(int32_t w, int32_t h) {
         height = h;
         return true;
     }
-    data = count <= INT32_MAX ? static_cast<uint32_t*>(AllocateImageMemory(static_cast<size_t>(count) * 4)) : nullptr;
+    data = nullptr;
+    if (count <= INT32_MAX) {
+        // The memory layer throws when it cannot map a new pool region; to an image that is
+        // exhausted memory like any other, and the buffer must not be left half changed.
+        try {
+            data = static_cast<uint32_t*>(AllocateImageMemory(static_cast<size_t>(count) * 4));
+        } catch (const std::exception&) {
+            data = nullptr;
+        }
+    }
     if (!data) {
         data = &inlinePixel;
         width = height = 1;
