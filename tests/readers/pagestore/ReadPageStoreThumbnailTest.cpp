@@ -1,0 +1,433 @@
+// The reader function end to end: outcomes, the message box and placeholder, every failure
+// point of the stream, and the repairs of LoadThumbnail.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "readers/pagestore/Errors.h"
+#include "readers/pagestore/HzdDocument.h"
+#include "readers/pagestore/ReadPageStoreThumbnail.h"
+#include "readers/pagestore/ThumbnailLoading.h"
+#include "tests/readers/pagestore/PageStoreTestSupport.h"
+#include "tests/support/DocumentWriter.h"
+#include "tests/support/FaultyStream.h"
+
+namespace {
+
+using pagestore_test::OpenBytes;
+using pagestore_test::PageBufferAccounting;
+using testdoc::BlobForm;
+using testdoc::Bytes;
+using testdoc::Layout;
+using testdoc::PreviewImage;
+
+using WString = std::basic_string<WCHAR>;
+
+struct MessageBoxCall {
+    HWND owner;
+    WString text, caption;
+    UINT type;
+};
+std::vector<MessageBoxCall> boxes;
+
+int CaptureMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    boxes.push_back({owner, text, caption, type});
+    return IDOK;
+}
+
+constexpr uint32_t kSentinel = 0x12345678;
+
+class ReadPageStore : public PageBufferAccounting {
+protected:
+    void SetUp() override {
+        PageBufferAccounting::SetUp();
+        boxes.clear();
+        previous_ = SetMessageBoxSink(&CaptureMessageBox);
+    }
+    void TearDown() override {
+        SetMessageBoxSink(previous_);
+        PageBufferAccounting::TearDown();
+    }
+
+    // Runs the reader on an image that starts 1 x 1 holding kSentinel.
+    bool Run(IStream* stream, tarn::CImage32& image) {
+        image.SetPixel(0, 0, kSentinel);
+        return ReadPageStoreThumbnail(image, stream);
+    }
+    bool RunBytes(const Bytes& bytes, tarn::CImage32& image) {
+        IStream* stream = testdoc::CreateMemoryStream(bytes);
+        bool result = Run(stream, image);
+        stream->Release();
+        return result;
+    }
+
+private:
+    MessageBoxSink previous_ = nullptr;
+};
+
+bool Untouched(const tarn::CImage32& image) {
+    return image.Width() == 1 && image.Height() == 1 && image.GetPixel(0, 0) == kSentinel;
+}
+
+bool ShowsPreview(const tarn::CImage32& image, const PreviewImage& preview) {
+    if (image.Width() != int32_t(preview.width) || image.Height() != int32_t(preview.height)) return false;
+    for (uint32_t y = 0; y < preview.height; ++y)
+        for (uint32_t x = 0; x < preview.width; ++x)
+            if (image.GetPixel(int32_t(x), int32_t(y)) != preview.pixels[size_t(y) * preview.width + x]) return false;
+    return true;
+}
+
+bool ShowsPlaceholder(const tarn::CImage32& image) {
+    if (image.Width() != 64 || image.Height() != 64) return false;
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 64; ++x)
+            if (image.GetPixel(x, y) != ((x / 8 + y / 8) % 2 == 0 ? 0xFFFFFFFFu : 0xFFE0E0E0u)) return false;
+    return true;
+}
+
+const PreviewImage& SmallPreview() {
+    static const PreviewImage preview = testdoc::MakeTestPattern(37, 23, 5);
+    return preview;
+}
+
+enum class Outcome { FalseUntouched, TrueUntouched, TruePreview, BoxPlaceholder, FalseResized };
+
+struct DocumentCase {
+    const char* name;
+    std::function<Bytes()> make;
+    Outcome outcome;
+};
+
+Bytes WithByte(Bytes bytes, size_t at, uint8_t value) {
+    bytes[at] = value;
+    return bytes;
+}
+
+Bytes Document(const Layout& layout = {}) { return testdoc::WritePageStoreDocument(SmallPreview(), layout); }
+
+Bytes FirstPageOnly() {
+    Bytes bytes = Document();
+    bytes.resize(65536);
+    return bytes;
+}
+
+Layout WithCoding(uint8_t coding) {
+    Layout layout;
+    layout.coding = coding;
+    return layout;
+}
+
+// A document whose file pages are changed after writing.
+Bytes Corrupted(const Layout& layout, const std::function<void(testdoc::DocumentInfo&)>& change) {
+    testdoc::DocumentInfo info = testdoc::BuildPageStoreDocument(SmallPreview(), layout);
+    change(info);
+    return info.file.Flatten();
+}
+
+TEST_F(ReadPageStore, OutcomeTable) {
+    Layout everywhere;
+    everywhere.store.shuffleSeed = 99;
+    everywhere.pagesFrom = 4090;  // blob pages across the head entries and a map page
+    everywhere.pixelForm = BlobForm::Paged;
+    everywhere.rootForm = BlobForm::Paged;
+    Layout noThumbnail;
+    noThumbnail.withThumbnail = false;
+    Layout tooWide;
+    tooWide.claimedWidth = 16385;
+    Layout zeroHeight;
+    zeroHeight.claimedHeight = 0;
+
+    const DocumentCase cases[] = {
+        {"empty stream", [] { return Bytes{}; }, Outcome::FalseUntouched},
+        {"three bytes", [] { return Bytes{'h', 'z', 'd'}; }, Outcome::FalseUntouched},
+        {"other magic", [] { return WithByte(Document(), 0, 'H'); }, Outcome::FalseUntouched},
+        {"version 0x02", [] { return WithByte(Document(), 3, 0x02); }, Outcome::FalseUntouched},
+        {"version 0x7F", [] { return WithByte(Document(), 3, 0x7F); }, Outcome::FalseUntouched},
+        {"version 0x00", [] { return WithByte(Document(), 3, 0x00); }, Outcome::TruePreview},
+        {"version 0x80", [] { return WithByte(Document(), 3, 0x80); }, Outcome::TruePreview},
+        {"version 0xFF", [] { return WithByte(Document(), 3, 0xFF); }, Outcome::TruePreview},
+        {"zstd pixels", [] { return Document(); }, Outcome::TruePreview},
+        {"stored pixels", [] { return Document(WithCoding(testdoc::kStored)); }, Outcome::TruePreview},
+        {"pages everywhere", [=] { return Document(everywhere); }, Outcome::TruePreview},
+        {"one page only", [] { return FirstPageOnly(); }, Outcome::BoxPlaceholder},
+        {"pixel coding 2", [] { return Document(WithCoding(2)); }, Outcome::TrueUntouched},
+        {"pixel zstd error",
+         [] {
+             Layout layout;
+             layout.declaredSize = 10;  // smaller than the frame: zstd refuses
+             return Document(layout);
+         },
+         Outcome::TrueUntouched},
+        {"no thumbnail field", [=] { return Document(noThumbnail); }, Outcome::FalseUntouched},
+        {"preview wider than 16384", [=] { return Document(tooWide); }, Outcome::FalseUntouched},
+        {"preview height 0", [=] { return Document(zeroHeight); }, Outcome::FalseUntouched},
+        {"root buffer of 11 bytes",
+         [] {
+             testdoc::PageStoreWriter writer;
+             writer.WriteBlob(0, Bytes(11, 0));
+             return writer.Finish().Flatten();
+         },
+         Outcome::FalseUntouched},
+        {"root not a Document",
+         [] {
+             testdoc::PageStoreWriter writer;
+             writer.WriteBlob(0, Bytes(64, 0xEE));
+             return writer.Finish().Flatten();
+         },
+         Outcome::FalseUntouched},
+        {"root head nextVidx 0",
+         [] {
+             Layout layout;
+             layout.rootForm = BlobForm::Paged;
+             return Corrupted(layout, [](testdoc::DocumentInfo& d) { d.file.PokeU64(d.writer.FidxOf(0), 9, 0); });
+         },
+         Outcome::FalseUntouched},
+        {"pixel head nextVidx 0",
+         [] {
+             Layout layout;
+             layout.pixelForm = BlobForm::Paged;
+             return Corrupted(layout,
+                              [](testdoc::DocumentInfo& d) { d.file.PokeU64(d.writer.FidxOf(d.pixelBlobVidx), 9, 0); });
+         },
+         Outcome::BoxPlaceholder},
+        {"pixel data page outside the map",
+         [] {
+             Layout layout;
+             layout.pixelForm = BlobForm::Paged;
+             return Corrupted(layout, [](testdoc::DocumentInfo& d) {
+                 d.file.PokeU64(d.writer.FidxOf(d.pixelBlobVidx), 17, 1u << 30);
+             });
+         },
+         Outcome::BoxPlaceholder},
+        {"pixel page past the end of the file",
+         [] {
+             Layout layout;
+             layout.pixelForm = BlobForm::Paged;
+             return Corrupted(layout, [](testdoc::DocumentInfo& d) {
+                 d.file.PokeU64(1, 36 + 16 * size_t(d.pixelBlobVidx), 1ull << 48);
+             });
+         },
+         Outcome::BoxPlaceholder},
+        {"map chain loop",
+         [] {
+             Layout layout;
+             layout.pagesFrom = 4094;
+             return Corrupted(layout, [](testdoc::DocumentInfo& d) {
+                 uint64_t map = d.writer.MapPageFidx()[0];
+                 d.file.PokeU64(map, 8, map);
+             });
+         },
+         Outcome::BoxPlaceholder},
+    };
+    for (const DocumentCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        tarn::CImage32 image;
+        bool result = RunBytes(c.make(), image);
+        switch (c.outcome) {
+            case Outcome::FalseUntouched:
+                EXPECT_FALSE(result);
+                EXPECT_TRUE(Untouched(image));
+                EXPECT_TRUE(boxes.empty());
+                break;
+            case Outcome::TrueUntouched:
+                EXPECT_TRUE(result);
+                EXPECT_TRUE(Untouched(image));
+                EXPECT_TRUE(boxes.empty());
+                break;
+            case Outcome::TruePreview:
+                EXPECT_TRUE(result);
+                EXPECT_TRUE(ShowsPreview(image, SmallPreview()));
+                EXPECT_TRUE(boxes.empty());
+                break;
+            case Outcome::BoxPlaceholder:
+                EXPECT_FALSE(result);
+                EXPECT_TRUE(ShowsPlaceholder(image));
+                ASSERT_EQ(boxes.size(), 1u);
+                EXPECT_EQ(boxes[0].owner, nullptr);
+                EXPECT_EQ(boxes[0].text, WString(WSTR("throw error!")));
+                EXPECT_EQ(boxes[0].caption, WString(WSTR("xxx")));
+                EXPECT_EQ(boxes[0].type, UINT(MB_ICONINFORMATION));
+                break;
+            case Outcome::FalseResized: break;
+        }
+    }
+}
+
+TEST_F(ReadPageStore, PlaceholderColoursAtTheCorners) {
+    tarn::CImage32 image;
+    EXPECT_FALSE(RunBytes(FirstPageOnly(), image));
+    EXPECT_EQ(image.GetPixel(0, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(image.GetPixel(8, 0), 0xFFE0E0E0u);
+    EXPECT_EQ(image.GetPixel(7, 8), 0xFFE0E0E0u);
+    EXPECT_EQ(image.GetPixel(8, 8), 0xFFFFFFFFu);
+    EXPECT_EQ(image.GetPixel(63, 63), 0xFFFFFFFFu);
+}
+
+// Walks one failure through every Seek and Read the reader makes on a document with paged
+// blobs: each ends cleanly with every page given back, and a failure after the magic shows
+// the message box and the placeholder.
+TEST_F(ReadPageStore, EveryStreamFailurePointEndsCleanly) {
+    Layout layout;
+    layout.pixelForm = BlobForm::Paged;
+    layout.rootForm = BlobForm::Paged;
+    layout.pagesFrom = 4093;
+    const Bytes document = Document(layout);
+
+    enum Kind { FailRead, ShortRead, FailSeek };
+    for (Kind kind : {FailRead, ShortRead, FailSeek}) {
+        for (int at = 0;; ++at) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " at call " << at);
+            testdoc::StreamFaults faults;
+            (kind == FailRead ? faults.failReadAt : kind == ShortRead ? faults.shortReadAt : faults.failSeekAt) = at;
+            IStream* inner = testdoc::CreateMemoryStream(document);
+            testdoc::FaultyStream* stream = testdoc::FaultyStream::Create(inner, faults);
+            inner->Release();
+            boxes.clear();
+            tarn::CImage32 image;
+            bool result = Run(stream, image);
+            int calls = kind == FailSeek ? stream->SeekCalls() : stream->ReadCalls();
+            stream->Release();
+            EXPECT_EQ(pagestore::LivePageBufferCount(), 0u);
+            if (at >= calls) {  // the fault was never reached: the document reads normally
+                EXPECT_TRUE(result);
+                EXPECT_TRUE(ShowsPreview(image, SmallPreview()));
+                EXPECT_GT(at, 5);
+                break;
+            }
+            EXPECT_FALSE(result);
+            if (kind != FailSeek && at == 0) {  // the magic
+                EXPECT_TRUE(Untouched(image));
+                EXPECT_TRUE(boxes.empty());
+            } else {
+                EXPECT_TRUE(ShowsPlaceholder(image));
+                EXPECT_EQ(boxes.size(), 1u);
+            }
+        }
+    }
+}
+
+TEST_F(ReadPageStore, StatFailureShowsTheBox) {
+    IStream* inner = testdoc::CreateMemoryStream(Document());
+    testdoc::StreamFaults faults;
+    faults.failStat = true;
+    IStream* stream = testdoc::FaultyStream::Create(inner, faults);
+    inner->Release();
+    tarn::CImage32 image;
+    EXPECT_FALSE(Run(stream, image));
+    stream->Release();
+    EXPECT_TRUE(ShowsPlaceholder(image));
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(ReadPageStore, ShortPixelBlobsLeaveTheRestTransparentBlack) {
+    const PreviewImage& preview = SmallPreview();
+    const Bytes pixels = testdoc::PixelBytes(preview);
+    const size_t keep = pixels.size() / 2 + 3;  // not a whole pixel
+    struct Case {
+        const char* name;
+        Bytes coded;
+    };
+    Bytes half(pixels.begin(), pixels.begin() + ptrdiff_t(keep));
+    const Case cases[] = {
+        {"stored, short", testdoc::StoredCoding(half)},
+        {"zstd, produces less than declared", testdoc::ZstdCoding(half, 3, pixels.size())},
+        {"zstd, declares and produces less", testdoc::ZstdCoding(half)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testdoc::PageStoreWriter writer;
+        writer.SetPage(0, {});
+        writer.WriteBlob(5, c.coded);
+        writer.WriteBlob(0, testdoc::MetadataBuffer(testdoc::ThumbnailFields{preview.width, preview.height, 5}));
+        // Already the preview's size and dirty, so pixels left unwritten would show.
+        tarn::CImage32 image;
+        ASSERT_TRUE(image.Resize(int32_t(preview.width), int32_t(preview.height)));
+        image.Fill(0xEEEEEEEE);
+        IStream* stream = testdoc::CreateMemoryStream(writer.Finish().Flatten());
+        EXPECT_TRUE(ReadPageStoreThumbnail(image, stream));
+        stream->Release();
+        ASSERT_EQ(image.Width(), int32_t(preview.width));
+        ASSERT_EQ(image.Height(), int32_t(preview.height));
+        const uint8_t* got = reinterpret_cast<const uint8_t*>(image.Pixels());
+        EXPECT_EQ(std::memcmp(got, pixels.data(), keep), 0);
+        for (size_t i = keep; i < pixels.size(); ++i) ASSERT_EQ(got[i], 0) << "byte " << i;
+    }
+}
+
+// An image whose Resize fails the way a failed allocation does: left 1 x 1.
+class FailingResizeImage : public tarn::CImage32 {
+public:
+    bool Resize(int32_t, int32_t) override {
+        tarn::CImage32::Resize(1, 1);
+        return false;
+    }
+};
+
+TEST_F(ReadPageStore, FailedResizeReportsNoThumbnailAndWritesNothing) {
+    FailingResizeImage image;
+    image.SetPixel(0, 0, kSentinel);
+    IStream* stream = testdoc::CreateMemoryStream(Document());
+    EXPECT_FALSE(ReadPageStoreThumbnail(image, stream));
+    stream->Release();
+    EXPECT_EQ(image.Width(), 1);
+    EXPECT_EQ(image.GetPixel(0, 0), kSentinel);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ReadPageStore, LoadThumbnailReportsTheStoredSize) {
+    auto opened = OpenBytes(Document());
+    tarn::HzdDocument document(std::move(opened->Owned()));
+    tarn::CImage32 image;
+    int width = 0, height = 0;
+    EXPECT_TRUE(tarn::LoadThumbnail(image, document, width, height));
+    EXPECT_EQ(width, 37);
+    EXPECT_EQ(height, 23);
+}
+
+TEST_F(ReadPageStore, NoDecompressionContextLeavesTheImageUntouched) {
+    auto opened = OpenBytes(Document());
+    tarn::HzdDocument document(std::move(opened->Owned()), []() -> ZSTD_DCtx* { return nullptr; });
+    tarn::CImage32 image;
+    image.SetPixel(0, 0, kSentinel);
+    int width = 0, height = 0;
+    EXPECT_TRUE(tarn::LoadThumbnail(image, document, width, height));
+    EXPECT_TRUE(Untouched(image));
+}
+
+TEST_F(ReadPageStore, RootTableErrorsCarryTheirMessages) {
+    struct Case {
+        const char* name;
+        Bytes root;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"11 bytes", Bytes(11, 0), "Wrong binary format"},
+        {"empty", Bytes{}, "Wrong binary format"},
+        {"not a Document", Bytes(64, 0xEE), "Wrong binary format"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testdoc::PageStoreWriter writer;
+        writer.WriteBlob(0, c.root, BlobForm::Inline);
+        auto opened = OpenBytes(writer.Finish().Flatten());
+        tarn::HzdDocument document(std::move(opened->Owned()));
+        try {
+            tarn::ReadRootTable(document);
+            ADD_FAILURE() << "no exception";
+        } catch (const tarn::HZDError& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
+}
+
+TEST(MessageBoxSink, DefaultWritesCaptionAndTextToStandardError) {
+    SetMessageBoxSink(nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxW(nullptr, WSTR("throw error!"), WSTR("xxx"), MB_ICONINFORMATION), IDOK);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "xxx: throw error!\n");
+}
+
+}  // namespace

@@ -1,0 +1,7 @@
+thumb_test(pagestore_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/PageStoreTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/BlobTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ReadPageStoreThumbnailTest.cpp
+  LIBS pagestore test_support
+  LABELS readers)
