@@ -24,6 +24,7 @@ using resample::Div255;
 using resample::EdgeColumns;
 using resample::Footprint;
 using resample::Kernels;
+using resample::PlainSum;
 using resample::MakeFootprint;
 
 constexpr int32_t kStripColumns = 256;
@@ -75,14 +76,18 @@ struct StripColumn {
     bool empty;
 };
 
-// Everything the area average keeps per strip; about 50 KiB, on the stack.
+// Everything the area average keeps per strip; about 60 KiB, on the stack.
 struct StripState {
     StripColumn cols[kStripColumns];
     EdgeColumns edges[kStripColumns];
+    EdgeColumns chunkEdges[kStripColumns];
     uint64_t totals[kStripColumns][4];  // b, g, r, v
     AlphaRange alpha[kStripColumns];
     ColumnSum edgeSums[kStripColumns];
-    ColumnSum columnSums[kSpanColumns];
+    union {  // a block of rows is summed one way or the other
+        ColumnSum columnSums[kSpanColumns];
+        PlainSum plain[kSpanColumns];
+    };
     uint32_t columnLo[kSpanColumns];
     uint32_t columnHi[kSpanColumns];
     int32_t count;
@@ -96,17 +101,22 @@ inline void Widen(AlphaRange& r, uint32_t lo, uint32_t hi) {
     r.hi = std::max(r.hi, hi);
 }
 
-inline void AddCorner(uint32_t p, uint32_t C, uint64_t totals[4], AlphaRange& range) {
-    const uint32_t a = p >> 24, v = Div255(a * C);
+inline void AddWeighted(uint64_t totals[4], uint32_t p, uint64_t v) {
     totals[0] += (p & 255) * v;
     totals[1] += ((p >> 8) & 255) * v;
     totals[2] += ((p >> 16) & 255) * v;
     totals[3] += v;
+}
+
+// A corner pixel of a footprint: the one kind whose weight needs the general rounding.
+inline void AddCorner(uint32_t p, uint32_t C, uint64_t totals[4], AlphaRange& range) {
+    const uint32_t a = p >> 24;
+    AddWeighted(totals, p, Div255(a * C));
     Widen(range, a, a);
 }
 
-// Fills the strip's column tables from destination column xa on; returns how many it took.
-int32_t BuildStrip(StripState& s, int32_t xa, int32_t w, int64_t xStep, int64_t W) {
+// Fills the strip's column tables from destination column xa on.
+void BuildStrip(StripState& s, int32_t xa, int32_t w, int64_t xStep, int64_t W) {
     s.count = 0;
     s.covered = false;
     s.spanFirst = s.spanLast = 0;
@@ -134,50 +144,94 @@ int32_t BuildStrip(StripState& s, int32_t xa, int32_t w, int64_t xStep, int64_t 
         e.wLast = c.empty || c.single ? 0 : std::max(c.wLast, 1u);
         ++s.count;
     }
-    return s.count;
 }
 
-// Sums the inner rows [i, iStop) of the current destination row into the strip's totals.
-void AddInnerRows(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, int64_t i, int64_t iStop) {
-    for (int64_t s0 = s.spanFirst; s0 <= s.spanLast; s0 += kSpanColumns) {
-        const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
-        const size_t n = static_cast<size_t>(s1 - s0);
-        std::memset(s.columnSums, 0, n * sizeof(ColumnSum));
-        AlphaRange block;
-        for (int64_t r = i; r < iStop; ++r) k.innerRow(src + r * W + s0, n, s.columnSums, block);
-        const bool uniform = block.lo == block.hi;
-        if (!uniform) {
-            std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
-            std::fill_n(s.columnHi, n, 0u);
-            for (int64_t r = i; r < iStop; ++r) k.alphaColumns(src + r * W + s0, n, s.columnLo, s.columnHi);
-        }
-        for (int32_t x = 0; x < s.count; ++x) {
-            const StripColumn& c = s.cols[x];
-            if (c.empty) continue;
-            const int64_t lo = std::max(c.first, s0), hi = std::min(c.last, s1 - 1);
-            if (lo > hi) continue;
-            if (uniform) {
-                Widen(s.alpha[x], block.lo, block.hi);
-            } else {
-                for (int64_t j = lo; j <= hi; ++j) Widen(s.alpha[x], s.columnLo[j - s0] >> 24, s.columnHi[j - s0] >> 24);
-            }
-            uint64_t b = 0, g = 0, r = 0, a = 0;
-            for (int64_t j = std::max(c.first + 1, s0), end = std::min(c.last - 1, s1 - 1); j <= end; ++j) {
-                const ColumnSum& cs = s.columnSums[j - s0];
-                b += cs.b;
-                g += cs.g;
-                r += cs.r;
-                a += cs.a;
-            }
-            uint64_t* t = s.totals[x];
-            t[0] += 255 * b;
-            t[1] += 255 * g;
-            t[2] += 255 * r;
-            t[3] += 255 * a;
-        }
+// The edge columns restricted to source columns [s0, s1): a column outside weighs nothing.
+const EdgeColumns* EdgesWithin(StripState& s, int64_t s0, int64_t s1) {
+    if (s0 == s.spanFirst && s1 == s.spanLast + 1) return s.edges;
+    for (int32_t x = 0; x < s.count; ++x) {
+        EdgeColumns e = s.edges[x];
+        if (e.first < s0 || e.first >= s1) e.first = static_cast<int32_t>(s0), e.wFirst = 0;
+        if (e.last < s0 || e.last >= s1) e.last = static_cast<int32_t>(s0), e.wLast = 0;
+        s.chunkEdges[x] = e;
     }
+    return s.chunkEdges;
+}
+
+// Inner rows [i, iStop) over source columns [s0, s1), all of alpha `a`: every weight is then
+// known per column, so plain channel sums suffice.
+void AddUniformBlock(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, int64_t i, int64_t iStop,
+                     int64_t s0, int64_t s1, uint32_t a) {
+    const size_t n = static_cast<size_t>(s1 - s0);
+    const uint64_t rows = static_cast<uint64_t>(iStop - i);
+    std::memset(s.plain, 0, n * sizeof(PlainSum));
+    for (int64_t r = i; r < iStop; ++r) k.plainRow(src + r * W + s0, n, s.plain);
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        if (c.empty || c.last < s0 || c.first >= s1) continue;
+        Widen(s.alpha[x], a, a);
+        uint64_t sb = 0, sg = 0, sr = 0, sa = 0;
+        for (int64_t j = std::max(c.first + 1, s0), end = std::min(c.last - 1, s1 - 1); j <= end; ++j) {
+            const PlainSum& p = s.plain[j - s0];
+            sb += p.b;
+            sg += p.g;
+            sr += p.r;
+            sa += p.a;
+        }
+        uint64_t* t = s.totals[x];
+        const uint64_t inner = 255 * uint64_t{a};
+        t[0] += inner * sb;
+        t[1] += inner * sg;
+        t[2] += inner * sr;
+        t[3] += 255 * sa;
+        const EdgeColumns& e = s.edges[x];
+        const auto edge = [&](int64_t j, uint32_t weight) {
+            if (j < s0 || j >= s1) return;
+            const uint64_t share = resample::EdgeShare(a * weight);
+            const PlainSum& p = s.plain[j - s0];
+            t[0] += share * p.b;
+            t[1] += share * p.g;
+            t[2] += share * p.r;
+            t[3] += share * rows;
+        };
+        edge(c.first, e.wFirst);
+        if (!c.single) edge(c.last, e.wLast);
+    }
+}
+
+// Inner rows [i, iStop) over source columns [s0, s1) of mixed alpha.
+void AddMixedBlock(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, int64_t i, int64_t iStop,
+                   int64_t s0, int64_t s1) {
+    const size_t n = static_cast<size_t>(s1 - s0);
+    std::memset(s.columnSums, 0, n * sizeof(ColumnSum));
+    std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
+    std::fill_n(s.columnHi, n, 0u);
+    for (int64_t r = i; r < iStop; ++r) {
+        k.premulRow(src + r * W + s0, n, s.columnSums);
+        k.alphaColumns(src + r * W + s0, n, s.columnLo, s.columnHi);
+    }
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        if (c.empty) continue;
+        const int64_t lo = std::max(c.first, s0), hi = std::min(c.last, s1 - 1);
+        for (int64_t j = lo; j <= hi; ++j) Widen(s.alpha[x], s.columnLo[j - s0] >> 24, s.columnHi[j - s0] >> 24);
+        uint64_t b = 0, g = 0, r = 0, a = 0;
+        for (int64_t j = std::max(c.first + 1, s0), end = std::min(c.last - 1, s1 - 1); j <= end; ++j) {
+            const ColumnSum& cs = s.columnSums[j - s0];
+            b += cs.b;
+            g += cs.g;
+            r += cs.r;
+            a += cs.a;
+        }
+        uint64_t* t = s.totals[x];
+        t[0] += 255 * b;
+        t[1] += 255 * g;
+        t[2] += 255 * r;
+        t[3] += 255 * a;
+    }
+    const EdgeColumns* edges = EdgesWithin(s, s0, s1);
     std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
-    for (int64_t r = i; r < iStop; ++r) k.edgeColumns(src + r * W, s.edges, static_cast<size_t>(s.count), s.edgeSums);
+    for (int64_t r = i; r < iStop; ++r) k.edgeColumns(src + r * W, edges, static_cast<size_t>(s.count), s.edgeSums);
     for (int32_t x = 0; x < s.count; ++x) {
         s.totals[x][0] += s.edgeSums[x].b;
         s.totals[x][1] += s.edgeSums[x].g;
@@ -186,15 +240,46 @@ void AddInnerRows(StripState& s, const Kernels& k, const uint32_t* src, int64_t 
     }
 }
 
-// Adds one edge row of weight B: its inner columns through the kernel, its corners directly.
+// Inner rows [i, iStop) of the current destination row, at most kRowBlock of them.
+void AddInnerRows(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, int64_t i, int64_t iStop) {
+    for (int64_t s0 = s.spanFirst; s0 <= s.spanLast; s0 += kSpanColumns) {
+        const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
+        AlphaRange block;
+        for (int64_t r = i; r < iStop; ++r) k.alphaRange(src + r * W + s0, static_cast<size_t>(s1 - s0), block);
+        if (block.lo == block.hi)
+            AddUniformBlock(s, k, src, W, i, iStop, s0, s1, block.lo);
+        else
+            AddMixedBlock(s, k, src, W, i, iStop, s0, s1);
+    }
+}
+
+// Adds one edge row of weight B: its inner columns (weight max(B, 1) each) and its corners.
 void AddEdgeRow(StripState& s, const Kernels& k, const uint32_t* row, uint32_t B) {
     const uint32_t w = std::max(B, 1u);
+    AlphaRange range;
+    k.alphaRange(row + s.spanFirst, static_cast<size_t>(s.spanLast - s.spanFirst + 1), range);
+    const bool uniform = range.lo == range.hi;
+    const uint64_t share = resample::EdgeShare(range.lo * w);
     for (int32_t x = 0; x < s.count; ++x) {
         const StripColumn& c = s.cols[x];
         if (c.empty) continue;
-        if (c.inner > 0) k.edgeRun(row + c.first + 1, static_cast<size_t>(c.inner), w, s.totals[x], s.alpha[x]);
-        AddCorner(row[c.first], std::max(c.wFirst * B, 255u), s.totals[x], s.alpha[x]);
-        if (!c.single) AddCorner(row[c.last], std::max(c.wLast * B, 255u), s.totals[x], s.alpha[x]);
+        uint64_t* t = s.totals[x];
+        if (uniform) {
+            uint64_t b = 0, g = 0, r = 0;
+            for (const uint32_t *p = row + c.first + 1, *end = p + c.inner; p < end; ++p) {
+                b += *p & 255;
+                g += (*p >> 8) & 255;
+                r += (*p >> 16) & 255;
+            }
+            t[0] += share * b;
+            t[1] += share * g;
+            t[2] += share * r;
+            t[3] += share * static_cast<uint64_t>(c.inner);
+        } else if (c.inner > 0) {
+            k.edgeRun(row + c.first + 1, static_cast<size_t>(c.inner), w, t, s.alpha[x]);
+        }
+        AddCorner(row[c.first], std::max(c.wFirst * B, 255u), t, s.alpha[x]);
+        if (!c.single) AddCorner(row[c.last], std::max(c.wLast * B, 255u), t, s.alpha[x]);
     }
 }
 
@@ -203,6 +288,12 @@ inline uint64_t EdgeRowWeight(const StripColumn& c, uint32_t B) {
     uint64_t sum = static_cast<uint64_t>(c.inner) * std::max(255 * B, 255u) + std::max(c.wFirst * B, 255u);
     if (!c.single) sum += std::max(c.wLast * B, 255u);
     return sum;
+}
+
+// n / d rounded down. Below 2^53 the correctly rounded double quotient never reaches the next
+// integer, and the double division is several times faster than the 64-bit one.
+inline uint64_t Quotient(uint64_t n, uint64_t d, bool small) {
+    return small ? static_cast<uint64_t>(static_cast<double>(n) / static_cast<double>(d)) : n / d;
 }
 
 void AreaAverage(CImage32& destination, const CImage32& source, int32_t w, int32_t h, int64_t xStep,
@@ -234,20 +325,23 @@ void AreaAverage(CImage32& destination, const CImage32& source, int32_t w, int32
             for (int32_t x = 0; x < s.count; ++x) {
                 const StripColumn& c = s.cols[x];
                 const uint64_t* t = s.totals[x];
-                if (c.empty || t[3] == 0) {
+                const uint64_t v = t[3];
+                if (c.empty || v == 0) {
                     out[x] = 0;
                     continue;
                 }
+                const bool small = v < (uint64_t{1} << 44);  // so 255 * v < 2^53
                 uint64_t alpha = s.alpha[x].lo;
                 if (s.alpha[x].lo != s.alpha[x].hi) {
                     uint64_t columnWeight = std::max(c.wFirst, 1u);
                     if (!c.single) columnWeight += 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u);
                     uint64_t sumC = static_cast<uint64_t>(innerRows) * 255 * columnWeight + EdgeRowWeight(c, B0);
                     if (!singleRow) sumC += EdgeRowWeight(c, B1);
-                    alpha = t[3] * 255 / sumC;
+                    alpha = Quotient(v * 255, sumC, small);
                 }
-                out[x] = static_cast<uint32_t>(((alpha & 255) << 24) | ((t[2] / t[3] & 255) << 16) |
-                                               ((t[1] / t[3] & 255) << 8) | (t[0] / t[3] & 255));
+                out[x] = static_cast<uint32_t>(((alpha & 255) << 24) | ((Quotient(t[2], v, small) & 255) << 16) |
+                                               ((Quotient(t[1], v, small) & 255) << 8) |
+                                               (Quotient(t[0], v, small) & 255));
             }
         }
     }

@@ -2,7 +2,7 @@
 #include "image/ResampleKernels.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define TARN_RESAMPLE_X86 0  // TEMP
+#define TARN_RESAMPLE_X86 1
 #else
 #define TARN_RESAMPLE_X86 0
 #endif
@@ -10,25 +10,39 @@
 namespace tarn::resample {
 
 #if TARN_RESAMPLE_X86
-const Kernels& Sse2Kernels();
 const Kernels& Avx2Kernels();
 #endif
 
 namespace {
 
-void InnerRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, AlphaRange& range) {
+void AlphaRangeScalar(const uint32_t* row, size_t n, AlphaRange& range) {
     uint32_t lo = range.lo, hi = range.hi;
+    for (size_t c = 0; c < n; ++c) {
+        lo = std::min(lo, row[c] >> 24);
+        hi = std::max(hi, row[c] >> 24);
+    }
+    range.lo = lo;
+    range.hi = hi;
+}
+
+void PlainRowScalar(const uint32_t* row, size_t n, PlainSum* sums) {
+    for (size_t c = 0; c < n; ++c) {
+        const uint32_t p = row[c];
+        sums[c].b = static_cast<uint16_t>(sums[c].b + (p & 255));
+        sums[c].g = static_cast<uint16_t>(sums[c].g + ((p >> 8) & 255));
+        sums[c].r = static_cast<uint16_t>(sums[c].r + ((p >> 16) & 255));
+        sums[c].a = static_cast<uint16_t>(sums[c].a + (p >> 24));
+    }
+}
+
+void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums) {
     for (size_t c = 0; c < n; ++c) {
         const uint32_t p = row[c], a = p >> 24;
         sums[c].b += (p & 255) * a;
         sums[c].g += ((p >> 8) & 255) * a;
         sums[c].r += ((p >> 16) & 255) * a;
         sums[c].a += a;
-        lo = std::min(lo, a);
-        hi = std::max(hi, a);
     }
-    range.lo = lo;
-    range.hi = hi;
 }
 
 void AlphaColumnsScalar(const uint32_t* row, size_t n, uint32_t* lo, uint32_t* hi) {
@@ -72,8 +86,8 @@ void EdgeRunScalar(const uint32_t* p, size_t n, uint32_t w, uint64_t totals[4], 
 }
 
 struct KernelList {
-    const Kernels* items[3];
-    const char* names[3];
+    const Kernels* items[2];
+    const char* names[2];
     size_t count = 0;
 };
 
@@ -83,8 +97,6 @@ KernelList Detect() {
     list.names[list.count++] = "scalar";
 #if TARN_RESAMPLE_X86
     __builtin_cpu_init();
-    list.items[list.count] = &Sse2Kernels();
-    list.names[list.count++] = "sse2";
     if (__builtin_cpu_supports("avx2")) {
         list.items[list.count] = &Avx2Kernels();
         list.names[list.count++] = "avx2";
@@ -101,7 +113,8 @@ const KernelList& List() {
 }  // namespace
 
 const Kernels& ScalarKernels() {
-    static const Kernels kernels{InnerRowScalar, AlphaColumnsScalar, EdgeColumnsScalar, EdgeRunScalar};
+    static const Kernels kernels{AlphaRangeScalar, PlainRowScalar, PremulRowScalar,
+                                 AlphaColumnsScalar, EdgeColumnsScalar, EdgeRunScalar};
     return kernels;
 }
 

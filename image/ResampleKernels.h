@@ -62,6 +62,11 @@ struct ColumnSum {
     uint32_t b, g, r, a;
 };
 
+// Plain channel sums of up to 257 pixels, lanes in pixel byte order.
+struct PlainSum {
+    uint16_t b, g, r, a;
+};
+
 // Per destination column: where its edge columns sit in a source row and their weights
 // max(A, 1) for inner rows (0 for a missing second edge, so it adds nothing).
 struct EdgeColumns {
@@ -77,8 +82,12 @@ struct AlphaRange {
 };
 
 struct Kernels {
-    // sums[c] += (b*a, g*a, r*a, a) of row[c] for c < n; widens `range` by the alphas seen.
-    void (*innerRow)(const uint32_t* row, size_t n, ColumnSum* sums, AlphaRange& range);
+    // Widens `range` by the alphas of row[0..n).
+    void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
+    // sums[c] += the four bytes of row[c].
+    void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums);
+    // sums[c] += (b*a, g*a, r*a, a) of row[c].
+    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums);
     // Per column alpha range over one more row: alpha in the top byte of lo[c] and hi[c]
     // (the other bytes are unspecified).
     void (*alphaColumns)(const uint32_t* row, size_t n, uint32_t* lo, uint32_t* hi);

@@ -373,12 +373,22 @@ TEST(ResampleKernels, AgreeWithScalar) {
             const uint32_t* p = row.data() + offset;
 
             std::vector<resample::ColumnSum> a(n, {7, 8, 9, 10}), b = a;
-            resample::AlphaRange ra, rb;
-            scalar.innerRow(p, n, a.data(), ra);
-            k.innerRow(p, n, b.data(), rb);
+            scalar.premulRow(p, n, a.data());
+            k.premulRow(p, n, b.data());
             for (size_t c = 0; c < n; ++c)
                 ASSERT_TRUE(a[c].b == b[c].b && a[c].g == b[c].g && a[c].r == b[c].r && a[c].a == b[c].a)
-                    << names[s] << " innerRow column " << c;
+                    << names[s] << " premulRow column " << c;
+
+            std::vector<resample::PlainSum> pa(n, {1, 2, 3, 4}), pb = pa;
+            scalar.plainRow(p, n, pa.data());
+            k.plainRow(p, n, pb.data());
+            for (size_t c = 0; c < n; ++c)
+                ASSERT_TRUE(pa[c].b == pb[c].b && pa[c].g == pb[c].g && pa[c].r == pb[c].r && pa[c].a == pb[c].a)
+                    << names[s] << " plainRow column " << c;
+
+            resample::AlphaRange ra, rb;
+            scalar.alphaRange(p, n, ra);
+            k.alphaRange(p, n, rb);
             EXPECT_EQ(ra.lo, rb.lo) << names[s];
             EXPECT_EQ(ra.hi, rb.hi) << names[s];
 

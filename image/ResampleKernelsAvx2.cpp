@@ -1,0 +1,206 @@
+// AVX2 row kernels of the area average; same results as the portable ones.
+//
+// Products of a channel and an alpha (or of an alpha and a weight) fit 16 bits, so pixels are
+// widened to 16-bit lanes, multiplied with one instruction and only then widened to 32 bits.
+#include "image/ResampleKernels.h"
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+
+#define TARN_AVX2 __attribute__((target("avx2")))
+
+namespace tarn::resample {
+namespace {
+
+// In each 128-bit lane of two pixels widened to 16 bits: their alphas spread over the lanes
+// of the pixel (bytes 6-7 and 14-15).
+TARN_AVX2 inline __m256i SpreadAlpha(__m256i w) {
+    const __m256i spread =
+        _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15, 6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14,
+                         15, 14, 15, 14, 15);
+    return _mm256_shuffle_epi8(w, spread);
+}
+
+// EdgeShare on 16-bit lanes: m - (m >= 258).
+TARN_AVX2 inline __m256i EdgeShare16(__m256i m) {
+    const __m256i below = _mm256_cmpeq_epi16(_mm256_subs_epu16(m, _mm256_set1_epi16(257)), _mm256_setzero_si256());
+    return _mm256_sub_epi16(_mm256_sub_epi16(m, _mm256_set1_epi16(1)), below);
+}
+
+// (b, g, r, 1) * v per pixel, as 32-bit lanes: pixels 0 and 2 in `first`, 1 and 3 in `second`.
+TARN_AVX2 inline void WeightedColour(__m256i w, __m256i v, __m256i& first, __m256i& second) {
+    const __m256i colour = _mm256_blend_epi16(w, _mm256_set1_epi16(1), 0x88);
+    const __m256i lo = _mm256_mullo_epi16(colour, v), hi = _mm256_mulhi_epu16(colour, v);
+    first = _mm256_unpacklo_epi16(lo, hi);
+    second = _mm256_unpackhi_epi16(lo, hi);
+}
+
+TARN_AVX2 void AlphaRangeAvx2(const uint32_t* row, size_t n, AlphaRange& range) {
+    // The word with the smallest (largest) top byte wins min (max) on whole words.
+    __m256i lo0 = _mm256_set1_epi32(-1), lo1 = lo0, hi0 = _mm256_setzero_si256(), hi1 = hi0;
+    size_t c = 0;
+    for (; c + 16 <= n; c += 16) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + c));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + c + 8));
+        lo0 = _mm256_min_epu32(lo0, a);
+        hi0 = _mm256_max_epu32(hi0, a);
+        lo1 = _mm256_min_epu32(lo1, b);
+        hi1 = _mm256_max_epu32(hi1, b);
+    }
+    alignas(32) uint32_t l[8], h[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(l), _mm256_min_epu32(lo0, lo1));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(h), _mm256_max_epu32(hi0, hi1));
+    uint32_t mn = range.lo, mx = range.hi;
+    if (c > 0) {
+        for (int i = 0; i < 8; ++i) {
+            mn = std::min(mn, l[i] >> 24);
+            mx = std::max(mx, h[i] >> 24);
+        }
+    }
+    for (; c < n; ++c) {
+        mn = std::min(mn, row[c] >> 24);
+        mx = std::max(mx, row[c] >> 24);
+    }
+    range.lo = mn;
+    range.hi = mx;
+}
+
+TARN_AVX2 void PlainRowAvx2(const uint32_t* row, size_t n, PlainSum* sums) {
+    size_t c = 0;
+    for (; c + 8 <= n; c += 8) {
+        __m256i* s = reinterpret_cast<__m256i*>(sums + c);
+        const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c)));
+        const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c + 4)));
+        _mm256_storeu_si256(s, _mm256_add_epi16(_mm256_loadu_si256(s), a));
+        _mm256_storeu_si256(s + 1, _mm256_add_epi16(_mm256_loadu_si256(s + 1), b));
+    }
+    for (; c < n; ++c) {
+        const uint32_t p = row[c];
+        sums[c].b = static_cast<uint16_t>(sums[c].b + (p & 255));
+        sums[c].g = static_cast<uint16_t>(sums[c].g + ((p >> 8) & 255));
+        sums[c].r = static_cast<uint16_t>(sums[c].r + ((p >> 16) & 255));
+        sums[c].a = static_cast<uint16_t>(sums[c].a + (p >> 24));
+    }
+}
+
+TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums) {
+    const __m256i one = _mm256_set1_epi16(1);
+    size_t c = 0;
+    for (; c + 4 <= n; c += 4) {
+        const __m256i w = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c)));
+        // (b, g, r, a) * (a, a, a, 1): at most 65025, exact in 16 bits.
+        const __m256i m = _mm256_blend_epi16(SpreadAlpha(w), one, 0x88);
+        const __m256i prod = _mm256_mullo_epi16(w, m);
+        __m256i* s = reinterpret_cast<__m256i*>(sums + c);
+        const __m256i lo = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(prod));
+        const __m256i hi = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(prod, 1));
+        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), lo));
+        _mm256_storeu_si256(s + 1, _mm256_add_epi32(_mm256_loadu_si256(s + 1), hi));
+    }
+    for (; c < n; ++c) {
+        const uint32_t p = row[c], a = p >> 24;
+        sums[c].b += (p & 255) * a;
+        sums[c].g += ((p >> 8) & 255) * a;
+        sums[c].r += ((p >> 16) & 255) * a;
+        sums[c].a += a;
+    }
+}
+
+TARN_AVX2 void AlphaColumnsAvx2(const uint32_t* row, size_t n, uint32_t* lo, uint32_t* hi) {
+    size_t c = 0;
+    for (; c + 8 <= n; c += 8) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + c));
+        __m256i* l = reinterpret_cast<__m256i*>(lo + c);
+        __m256i* h = reinterpret_cast<__m256i*>(hi + c);
+        _mm256_storeu_si256(l, _mm256_min_epu32(_mm256_loadu_si256(l), p));
+        _mm256_storeu_si256(h, _mm256_max_epu32(_mm256_loadu_si256(h), p));
+    }
+    for (; c < n; ++c) {
+        lo[c] = std::min(lo[c], row[c]);
+        hi[c] = std::max(hi[c], row[c]);
+    }
+}
+
+TARN_AVX2 void EdgeColumnsAvx2(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums) {
+    // Two destination columns per step: their four edge pixels fill one register.
+    const __m256i weights = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8, 9,
+                                             8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
+    size_t x = 0;
+    for (; x + 2 <= n; x += 2) {
+        const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + x));
+        const __m128i p = _mm_setr_epi32(static_cast<int>(row[cols[x].first]), static_cast<int>(row[cols[x].last]),
+                                         static_cast<int>(row[cols[x + 1].first]),
+                                         static_cast<int>(row[cols[x + 1].last]));
+        const __m256i w = _mm256_cvtepu8_epi16(p);
+        const __m256i v = EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(w), _mm256_shuffle_epi8(e, weights)));
+        __m256i first, second;
+        WeightedColour(w, v, first, second);
+        const __m256i both = _mm256_add_epi32(first, second);  // x in the low lane, x + 1 in the high
+        __m256i* s = reinterpret_cast<__m256i*>(sums + x);
+        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), both));
+    }
+    for (; x < n; ++x) {
+        const uint32_t p0 = row[cols[x].first], p1 = row[cols[x].last];
+        const uint32_t v0 = EdgeShare((p0 >> 24) * cols[x].wFirst), v1 = EdgeShare((p1 >> 24) * cols[x].wLast);
+        sums[x].b += (p0 & 255) * v0 + (p1 & 255) * v1;
+        sums[x].g += ((p0 >> 8) & 255) * v0 + ((p1 >> 8) & 255) * v1;
+        sums[x].r += ((p0 >> 16) & 255) * v0 + ((p1 >> 16) & 255) * v1;
+        sums[x].a += v0 + v1;
+    }
+}
+
+TARN_AVX2 void EdgeRunAvx2(const uint32_t* p, size_t n, uint32_t weight, uint64_t totals[4], AlphaRange& range) {
+    const __m256i wv = _mm256_set1_epi16(static_cast<short>(weight));
+    __m128i lo = _mm_set1_epi32(-1), hi = _mm_setzero_si128();
+    size_t c = 0;
+    while (c + 4 <= n) {
+        // A 32-bit lane gains at most 2 * 255 * 65025 per step; 64 steps stay below 2^32.
+        __m256i acc = _mm256_setzero_si256();
+        for (size_t steps = 0; steps < 64 && c + 4 <= n; ++steps, c += 4) {
+            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + c));
+            lo = _mm_min_epu32(lo, raw);
+            hi = _mm_max_epu32(hi, raw);
+            const __m256i w = _mm256_cvtepu8_epi16(raw);
+            const __m256i v = EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(w), wv));
+            __m256i first, second;
+            WeightedColour(w, v, first, second);
+            acc = _mm256_add_epi32(acc, _mm256_add_epi32(first, second));
+        }
+        alignas(32) uint32_t lanes[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), acc);
+        for (int i = 0; i < 4; ++i) totals[i] += uint64_t{lanes[i]} + lanes[i + 4];
+    }
+    uint32_t mn = range.lo, mx = range.hi;
+    if (c > 0) {
+        alignas(16) uint32_t l[4], h[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+        for (int i = 0; i < 4; ++i) {
+            mn = std::min(mn, l[i] >> 24);
+            mx = std::max(mx, h[i] >> 24);
+        }
+    }
+    for (; c < n; ++c) {
+        const uint32_t q = p[c], a = q >> 24, share = EdgeShare(a * weight);
+        totals[0] += (q & 255) * share;
+        totals[1] += ((q >> 8) & 255) * share;
+        totals[2] += ((q >> 16) & 255) * share;
+        totals[3] += share;
+        mn = std::min(mn, a);
+        mx = std::max(mx, a);
+    }
+    range.lo = mn;
+    range.hi = mx;
+}
+
+}  // namespace
+
+const Kernels& Avx2Kernels() {
+    static const Kernels kernels{AlphaRangeAvx2,   PlainRowAvx2,    PremulRowAvx2,
+                                 AlphaColumnsAvx2, EdgeColumnsAvx2, EdgeRunAvx2};
+    return kernels;
+}
+
+}  // namespace tarn::resample
+
+#endif
