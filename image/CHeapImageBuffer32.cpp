@@ -9,7 +9,8 @@ namespace tarn {
 
 void CHeapImageBuffer32::FreeStorage() {
     if (data && data != &inlinePixel) {
-        FreeImageMemory(data, static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+        // Plain blocks whatever the paged-memory switch says now: this buffer never holds a handle.
+        FreeBlock(data, static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
         data = nullptr;
     }
 }
@@ -32,7 +33,7 @@ bool CHeapImageBuffer32::Resize(int32_t w, int32_t h) {
         // The memory layer throws when it cannot map a new pool region; to an image that is
         // exhausted memory like any other, and the buffer must not be left half changed.
         try {
-            data = static_cast<uint32_t*>(AllocateImageMemory(static_cast<size_t>(count) * 4));
+            data = static_cast<uint32_t*>(AllocateBlock(static_cast<size_t>(count) * 4));
         } catch (const std::exception&) {
             data = nullptr;
         }
