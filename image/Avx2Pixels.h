@@ -10,6 +10,10 @@
 
 #define TARN_AVX2 __attribute__((target("avx2")))
 
+// Vector values only pass between TARN_AVX2 functions, yet GCC for some targets (mingw) warns
+// that the ABI of vector returns differs without AVX. The warning does not apply here.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace tarn {
 
 // The hue / chroma / luma kernel rows with destination alpha kept (BlendHcyAvx2.cpp).

@@ -56,6 +56,23 @@ struct RgbX8 {
     __m256i r, g, b;
 };
 
+// The largest, middle and smallest channel bytes of a sector, and the sector n of each lane.
+struct Roles {
+    __m256i largest, middle, smallest, n;
+};
+
+// One output channel: its role in sector n comes from two lane tables (all ones where the
+// channel is the largest, resp. the middle one); outside the sectors black, on the grey path
+// the grey byte.
+TARN_AVX2 inline __m256i PickChannel(const Roles& roles, __m256i largestIn, __m256i middleIn, __m256i inSector,
+                                     __m256i greyByte, __m256i greyPath) {
+    const __m256i isLargest = _mm256_permutevar8x32_epi32(largestIn, roles.n);
+    const __m256i isMiddle = _mm256_permutevar8x32_epi32(middleIn, roles.n);
+    __m256i v = _mm256_blendv_epi8(_mm256_blendv_epi8(roles.smallest, roles.middle, isMiddle), roles.largest, isLargest);
+    v = _mm256_and_si256(v, inSector);
+    return _mm256_blendv_epi8(v, greyByte, greyPath);
+}
+
 TARN_AVX2 RgbX8 HcyToRgbX8(__m256 hue, __m256 chroma, __m256 luma) {
     const __m256 one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
     const __m256i greyByte = ToByteX8(luma);
@@ -95,16 +112,14 @@ TARN_AVX2 RgbX8 HcyToRgbX8(__m256 hue, __m256 chroma, __m256 luma) {
 
     const __m256i big = ToByteX8(largest), mid = ToByteX8(middle), small = ToByteX8(smallest);
     // Which channel is largest and which is middle, by sector (all ones where it is).
-    auto pick = [&](__m256i largestIn, __m256i middleIn) TARN_AVX2 {
-        const __m256i isLargest = _mm256_permutevar8x32_epi32(largestIn, n);
-        const __m256i isMiddle = _mm256_permutevar8x32_epi32(middleIn, n);
-        __m256i v = _mm256_blendv_epi8(_mm256_blendv_epi8(small, mid, isMiddle), big, isLargest);
-        v = _mm256_and_si256(v, _mm256_castps_si256(inSector));  // outside the sectors: black
-        return _mm256_blendv_epi8(v, greyByte, _mm256_castps_si256(greyPath));
-    };
-    return {pick(_mm256_setr_epi32(-1, 0, 0, 0, 0, -1, 0, 0), _mm256_setr_epi32(0, -1, 0, 0, -1, 0, 0, 0)),
-            pick(_mm256_setr_epi32(0, -1, -1, 0, 0, 0, 0, 0), _mm256_setr_epi32(-1, 0, 0, -1, 0, 0, 0, 0)),
-            pick(_mm256_setr_epi32(0, 0, 0, -1, -1, 0, 0, 0), _mm256_setr_epi32(0, 0, -1, 0, 0, -1, 0, 0))};
+    const __m256i greyLanes = _mm256_castps_si256(greyPath), sectorLanes = _mm256_castps_si256(inSector);
+    const Roles roles{big, mid, small, n};
+    return {PickChannel(roles, _mm256_setr_epi32(-1, 0, 0, 0, 0, -1, 0, 0), _mm256_setr_epi32(0, -1, 0, 0, -1, 0, 0, 0),
+                        sectorLanes, greyByte, greyLanes),
+            PickChannel(roles, _mm256_setr_epi32(0, -1, -1, 0, 0, 0, 0, 0), _mm256_setr_epi32(-1, 0, 0, -1, 0, 0, 0, 0),
+                        sectorLanes, greyByte, greyLanes),
+            PickChannel(roles, _mm256_setr_epi32(0, 0, 0, -1, -1, 0, 0, 0), _mm256_setr_epi32(0, 0, -1, 0, 0, -1, 0, 0),
+                        sectorLanes, greyByte, greyLanes)};
 }
 
 template <int I>

@@ -98,6 +98,14 @@ TARN_AVX2 void KeepAlphaRowAvx2(const BlendParams& params, uint32_t* dst, const 
     KernelKeepAlphaRow<I, false>(params, dst + i, src + i, count - i);
 }
 
+// (h s + wd d) / r of channel C, truncated.
+template <int C>
+TARN_AVX2 inline __m256i OverChannel(__m256i s, __m256i d, __m256 h, __m256 wd, __m256 r) {
+    const __m256 num = _mm256_add_ps(_mm256_mul_ps(h, _mm256_cvtepi32_ps(ChannelX32<C>(s))),
+                                     _mm256_mul_ps(wd, _mm256_cvtepi32_ps(ChannelX32<C>(d))));
+    return _mm256_cvttps_epi32(_mm256_div_ps(num, r));
+}
+
 // Mode 28 on eight pixels. Translucent destinations need (h s + (255 - k) a d) / r: the
 // numerator stays below 2^24 and r below 2^16, so both are exact in single precision and the
 // correctly rounded quotient truncates to the integer quotient (its distance to the next
@@ -138,15 +146,9 @@ TARN_AVX2 void NormalRowAvx2(const BlendParams& params, uint32_t* dst, const uin
             const __m256 rf = _mm256_cvtepi32_ps(_mm256_max_epi32(r, _mm256_set1_epi32(1)));
             const __m256 hf = _mm256_cvtepi32_ps(h);
             const __m256 wdf = _mm256_cvtepi32_ps(wd);
-            // (h s + wd d) / r of one channel.
-            auto over = [&](__m256i sc, __m256i dc) TARN_AVX2 {
-                const __m256 num = _mm256_add_ps(_mm256_mul_ps(hf, _mm256_cvtepi32_ps(sc)), _mm256_mul_ps(wdf, _mm256_cvtepi32_ps(dc)));
-                return _mm256_cvttps_epi32(_mm256_div_ps(num, rf));
-            };
             const __m256i overs = _mm256_or_si256(
                 _mm256_slli_epi32(Div255x32(r), 24),
-                PackX32(over(ChannelX32<0>(s), ChannelX32<0>(d)), over(ChannelX32<1>(s), ChannelX32<1>(d)),
-                        over(ChannelX32<2>(s), ChannelX32<2>(d))));
+                PackX32(OverChannel<0>(s, d, hf, wdf, rf), OverChannel<1>(s, d, hf, wdf, rf), OverChannel<2>(s, d, hf, wdf, rf)));
             out = opaqueLanes == 0 ? overs : _mm256_blendv_epi8(overs, out, opaque);
         }
         // Transparent destination: the source word with alpha k; transparent source: unchanged.

@@ -12,19 +12,24 @@ namespace {
 
 using test::Params;
 
-// Pixels with the alphas that take special paths (0, 255) as often as ordinary ones, and
-// channels that sometimes equal the other row's.
+// Pixels with the values that take special paths (alpha 0 and 255, greys, black, white,
+// channels at the ends of their range) as often as ordinary ones, and source colours that
+// sometimes equal the destination's.
 struct RandomRows {
     std::vector<uint32_t> dst, src;
     RandomRows(size_t n, uint32_t seed) : dst(n), src(n) {
         std::mt19937 rng(seed);
-        auto alpha = [&] {
-            const uint32_t pick = rng() % 4;
-            return pick == 0 ? 0u : pick == 1 ? 255u : rng() & 0xFF;
+        auto byte = [&] {
+            static const uint32_t edges[] = {0, 1, 127, 128, 254, 255};
+            return rng() % 2 ? edges[rng() % 6] : rng() & 0xFF;
+        };
+        auto colour = [&] {
+            const uint32_t r = byte();
+            return rng() % 4 == 0 ? r * 0x010101u : r << 16 | byte() << 8 | byte();
         };
         for (size_t i = 0; i < n; ++i) {
-            dst[i] = (alpha() << 24) | (rng() & 0xFFFFFF);
-            src[i] = (alpha() << 24) | (rng() % 8 == 0 ? dst[i] & 0xFFFFFF : rng() & 0xFFFFFF);
+            dst[i] = byte() << 24 | colour();
+            src[i] = byte() << 24 | (rng() % 8 == 0 ? dst[i] & 0xFFFFFF : colour());
         }
     }
 };
