@@ -19,7 +19,7 @@ namespace {
 
 constexpr int kThreads = 4;
 constexpr int kRoundsPerThread = 150;
-constexpr size_t kSizes[] = {0x4000, 0x4000 - 5, 0x10000, 0x20000, 0x20000 - 7, 0x10000, 200, 0x4001, 70000, 300000};
+constexpr size_t kSizes[] = {0x4000, 0x4000 - 5, 0x10000, 0x20000, 0x20000 - 7, 0x10000, 200, 0x4001, 70000, 24000};
 constexpr uint64_t kLive = uint64_t{1} << 63;
 
 struct Block {
