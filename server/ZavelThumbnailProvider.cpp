@@ -1,5 +1,6 @@
 #include "server/ZavelThumbnailProvider.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -125,13 +126,12 @@ HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHA
             std::memcpy(out, canvas.RowAddress(row), rowBytes);
             continue;
         }
-        for (int32_t col = 0; col < n; ++col) {
+        // A canvas left smaller than cx x cx: pixels it does not have count as 0.
+        std::memset(out, 0, rowBytes);
+        const int32_t have = row < canvas.Height() ? std::min(canvas.Width(), n) : 0;
+        for (int32_t col = 0; col < have; ++col) {
             const uint32_t p = canvas.GetPixel(col, row);
-            BYTE* o = out + static_cast<size_t>(col) * 4;
-            o[0] = static_cast<BYTE>(p);
-            o[1] = static_cast<BYTE>(p >> 8);
-            o[2] = static_cast<BYTE>(p >> 16);
-            o[3] = static_cast<BYTE>(p >> 24);
+            std::memcpy(out + static_cast<size_t>(col) * 4, &p, 4);
         }
     }
 

@@ -78,6 +78,17 @@ std::u16string Utf16(const std::string& s) {
     return out;
 }
 
+// The page-store reader reports its failures in a message box; here its text joins the one
+// line of the "no thumbnail" message instead of a line of its own.
+std::string readerMessage;
+
+int CaptureMessageBox(HWND, LPCWSTR text, LPCWSTR, UINT) {
+    std::string utf8;
+    for (const WCHAR* p = text; p && *p; ++p) utf8 += *p < 0x80 ? static_cast<char>(*p) : '?';
+    readerMessage = utf8;
+    return IDOK;
+}
+
 enum class Format { Unknown, PageStore, LayeredArchive };
 
 // The reader is chosen by the first bytes, never by the file name.
@@ -211,6 +222,7 @@ int main(int argc, char** argv) {
         return UsageError("cannot write '" + output + "'");
     }
 
+    SetMessageBoxSink(&CaptureMessageBox);
     const Format format = Sniff(stream);
     IClassFactory* factory = nullptr;
     HRESULT hr = E_FAIL;
@@ -245,8 +257,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kwbthumb: no thumbnail: '%s' is not a page-store document or layered archive\n",
                          input.c_str());
         else
-            std::fprintf(stderr, "kwbthumb: no thumbnail in '%s' (result 0x%08X)\n", input.c_str(),
-                         static_cast<unsigned>(hr));
+            std::fprintf(stderr, "kwbthumb: no thumbnail in '%s' (result 0x%08X%s%s)\n", input.c_str(),
+                         static_cast<unsigned>(hr), readerMessage.empty() ? "" : "; reader: ",
+                         readerMessage.c_str());
         return kExitNoThumbnail;
     }
 

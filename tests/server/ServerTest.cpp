@@ -191,6 +191,13 @@ TEST_F(ServerTest, LongProgIdStopsRegistrationAfterTheClassKeys) {
     EXPECT_FALSE(platform::registry::KeyExists(kClassKey));
 }
 
+TEST_F(ServerTest, ModulePathFailureEndsRegistration) {
+    // An address inside no loaded object has no file name.
+    EXPECT_EQ(RegisterServer(reinterpret_cast<HMODULE>(uintptr_t{16})), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+    EXPECT_TRUE(platform::registry::ListKeys().empty());
+    EXPECT_TRUE(platform::shell::ChangeNotifications().empty());
+}
+
 TEST_F(ServerTest, RemovalStopsWhenTheClassKeyIsGone) {
     ASSERT_EQ(DllRegisterServer(), S_OK);
     HKEY root = HKEY_CLASSES_ROOT;

@@ -249,6 +249,7 @@ TEST_F(KwbthumbTest, NoThumbnailExitsWithOneAndLeavesNothing) {
             Outcome r = Kwbthumb({in, out});
             EXPECT_EQ(r.status, 1) << c.what;
             EXPECT_NE(r.err.find(in), std::string::npos) << c.what << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << r.err;
         }
         EXPECT_EQ(Slurp(existing), "old") << c.what;  // a failed run leaves an old file alone
         EXPECT_EQ(Leftovers({in, existing}), std::vector<std::string>{}) << c.what;
