@@ -3,5 +3,6 @@ thumb_test(paged_tests
           ${CMAKE_CURRENT_LIST_DIR}/PagedPagerTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/PagedAllocatorTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/PagedImageTest.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/PagedStressTest.cpp
   LIBS image memory
   LABELS memory)
