@@ -2,12 +2,14 @@
 //
 // The area average runs strip by strip: a strip is up to kStripColumns destination columns
 // whose footprints span at most kSpanColumns source columns, so every table lives on the
-// stack. Column footprints are computed once per strip, row footprints once per destination
-// row. For each destination row the inner rows of the footprint are summed down the columns
-// (the hot loop, contiguous and branch-free), then each destination column adds its inner
-// column sums, its two edge columns, its two edge rows and its four corners (the weights are
-// explained in ResampleKernels.h). All sums are exact, so the result does not depend on the
-// order of summation.
+// stack. Column footprints and their weights are computed once per strip, row footprints
+// once per destination row. For each destination row the inner rows of the footprint are
+// summed down the columns (contiguous, branch-free), then each destination column combines
+// its inner column sums, its two edge columns, its two edge rows and its four corners (the
+// weights are explained in ResampleKernels.h). When every part of a row has one alpha (an
+// opaque image, say) plain channel sums and per-position shares suffice; otherwise the
+// sums are alpha-weighted pixel by pixel. All sums are exact integers, so the order of
+// summation does not change the result.
 #include "image/Resample.h"
 
 #include <algorithm>
@@ -25,6 +27,9 @@ using resample::EdgeColumns;
 using resample::Footprint;
 using resample::Kernels;
 using resample::PlainSum;
+using resample::StripColumn;
+using resample::EdgeWeights;
+using resample::UniformRowJob;
 using resample::MakeFootprint;
 
 constexpr int32_t kStripColumns = 256;
@@ -65,17 +70,6 @@ void PointSample(CImage32& destination, const CImage32& source, int32_t w, int32
     }
 }
 
-// A destination column of the current strip.
-struct StripColumn {
-    int64_t first;
-    int64_t last;
-    int64_t inner;  // columns strictly between first and last
-    uint32_t wFirst;
-    uint32_t wLast;
-    bool single;
-    bool empty;
-};
-
 // Everything the area average keeps per strip; about 60 KiB, on the stack.
 struct StripState {
     StripColumn cols[kStripColumns];
@@ -84,6 +78,9 @@ struct StripState {
     uint64_t totals[kStripColumns][4];  // b, g, r, v
     AlphaRange alpha[kStripColumns];
     ColumnSum edgeSums[kStripColumns];
+    EdgeWeights weights[kStripColumns];
+    uint32_t weightsKey[6];  // alphas and row weights the weights were made for
+    bool weightsValid;
     union {  // a block of rows is summed one way or the other
         ColumnSum columnSums[kSpanColumns];
         PlainSum plain[kSpanColumns];
@@ -118,6 +115,7 @@ inline void AddCorner(uint32_t p, uint32_t C, uint64_t totals[4], AlphaRange& ra
 // Fills the strip's column tables from destination column xa on.
 void BuildStrip(StripState& s, int32_t xa, int32_t w, int64_t xStep, int64_t W) {
     s.count = 0;
+    s.weightsValid = false;
     s.covered = false;
     s.spanFirst = s.spanLast = 0;
     for (int32_t x = xa; x < w && s.count < kStripColumns; ++x) {
@@ -165,7 +163,8 @@ void AddUniformBlock(StripState& s, const Kernels& k, const uint32_t* src, int64
     const size_t n = static_cast<size_t>(s1 - s0);
     const uint64_t rows = static_cast<uint64_t>(iStop - i);
     std::memset(s.plain, 0, n * sizeof(PlainSum));
-    for (int64_t r = i; r < iStop; ++r) k.plainRow(src + r * W + s0, n, s.plain);
+    AlphaRange seen;  // already known to be a
+    for (int64_t r = i; r < iStop; ++r) k.plainRow(src + r * W + s0, n, s.plain, seen);
     for (int32_t x = 0; x < s.count; ++x) {
         const StripColumn& c = s.cols[x];
         if (c.empty || c.last < s0 || c.first >= s1) continue;
@@ -283,22 +282,75 @@ void AddEdgeRow(StripState& s, const Kernels& k, const uint32_t* row, uint32_t B
     }
 }
 
-// Sum of the weights C of one edge row of weight B across column c.
-inline uint64_t EdgeRowWeight(const StripColumn& c, uint32_t B) {
-    uint64_t sum = static_cast<uint64_t>(c.inner) * std::max(255 * B, 255u) + std::max(c.wFirst * B, 255u);
-    if (!c.single) sum += std::max(c.wLast * B, 255u);
-    return sum;
+// Shares of every column's edge pixels for inner rows of alpha a, a first row of alpha a0 and
+// weight B0, and a last row of alpha a1 and weight B1; kept while they stay the same.
+void UpdateWeights(StripState& s, uint32_t a, uint32_t a0, uint32_t B0, uint32_t a1, uint32_t B1, bool singleRow) {
+    const uint32_t key[6] = {a, a0, B0, a1, B1, singleRow};
+    if (s.weightsValid && std::equal(key, key + 6, s.weightsKey)) return;
+    std::copy(key, key + 6, s.weightsKey);
+    s.weightsValid = true;
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        const EdgeColumns& e = s.edges[x];
+        EdgeWeights& w = s.weights[x];
+        w.innerFirst = resample::EdgeShare(a * e.wFirst);
+        w.innerLast = resample::EdgeShare(a * e.wLast);
+        w.topFirst = Div255(a0 * std::max(c.wFirst * B0, 255u));
+        w.topLast = c.single ? 0 : Div255(a0 * std::max(c.wLast * B0, 255u));
+        w.bottomFirst = singleRow ? 0 : Div255(a1 * std::max(c.wFirst * B1, 255u));
+        w.bottomLast = singleRow || c.single ? 0 : Div255(a1 * std::max(c.wLast * B1, 255u));
+    }
 }
 
-// n / d rounded down. Below 2^53 the correctly rounded double quotient never reaches the next
-// integer, and the double division is several times faster than the 64-bit one.
-inline uint64_t Quotient(uint64_t n, uint64_t d, bool small) {
-    return small ? static_cast<uint64_t>(static_cast<double>(n) / static_cast<double>(d)) : n / d;
+// The fast path for a destination row of the strip: one block of inner rows and one span,
+// each part of the footprint of a single alpha. Returns false, having written nothing, when
+// the row needs the general path.
+bool TryUniformRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, const Footprint& fy,
+                   uint32_t* out) {
+    const bool singleRow = fy.first == fy.last;
+    const int64_t innerRows = singleRow ? 0 : fy.last - fy.first - 1;
+    const int64_t n = s.spanLast - s.spanFirst + 1;
+    if (innerRows > kRowBlock || n > kSpanColumns) return false;
+    const uint32_t* top = src + fy.first * W;
+    const uint32_t* bottom = singleRow ? nullptr : src + fy.last * W;
+    AlphaRange topRange, bottomRange;
+    k.alphaRange(top + s.spanFirst, static_cast<size_t>(n), topRange);
+    if (topRange.lo != topRange.hi) return false;
+    if (bottom) {
+        k.alphaRange(bottom + s.spanFirst, static_cast<size_t>(n), bottomRange);
+        if (bottomRange.lo != bottomRange.hi) return false;
+    }
+    AlphaRange inner;
+    std::memset(s.plain, 0, static_cast<size_t>(n) * sizeof(PlainSum));
+    for (int64_t i = fy.first + 1; i < fy.last; ++i) k.plainRow(src + i * W + s.spanFirst, static_cast<size_t>(n), s.plain, inner);
+    if (innerRows > 0 && inner.lo != inner.hi) return false;
+
+    const uint32_t a = innerRows > 0 ? inner.lo : 0, a0 = topRange.lo, a1 = bottom ? bottomRange.lo : 0;
+    const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
+    UpdateWeights(s, a, a0, B0, a1, B1, singleRow);
+    UniformRowJob job;
+    job.cols = s.cols;
+    job.weights = s.weights;
+    job.count = static_cast<size_t>(s.count);
+    job.plain = s.plain;
+    job.spanFirst = s.spanFirst;
+    job.top = top;
+    job.bottom = bottom;
+    job.innerRows = static_cast<uint64_t>(innerRows);
+    job.innerShare = 255 * a;
+    job.topShare = resample::EdgeShare(a0 * std::max(B0, 1u));
+    job.bottomShare = bottom ? resample::EdgeShare(a1 * std::max(B1, 1u)) : 0;
+    const bool same = (innerRows == 0 || a == a0) && (!bottom || a1 == a0);
+    job.alpha = same ? static_cast<int32_t>(a0) : -1;
+    job.B0 = B0;
+    job.B1 = B1;
+    job.out = out;
+    k.uniformRow(job);
+    return true;
 }
 
-void AreaAverage(CImage32& destination, const CImage32& source, int32_t w, int32_t h, int64_t xStep,
-                 int64_t yStep) {
-    const Kernels& k = resample::BestKernels();
+void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source, int32_t w, int32_t h,
+                 int64_t xStep, int64_t yStep) {
     const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
     const uint32_t* src = source.Pixels();
     uint32_t* dst = destination.Pixels();
@@ -312,10 +364,12 @@ void AreaAverage(CImage32& destination, const CImage32& source, int32_t w, int32
                 std::fill_n(out, s.count, 0u);
                 continue;
             }
+            if (TryUniformRow(s, k, src, W, fy, out)) continue;
+
             std::memset(s.totals, 0, static_cast<size_t>(s.count) * sizeof(s.totals[0]));
             std::fill_n(s.alpha, s.count, AlphaRange{});
             const bool singleRow = fy.first == fy.last;
-            const int64_t innerRows = singleRow ? 0 : fy.last - fy.first - 1;
+            const uint64_t innerRows = singleRow ? 0 : static_cast<uint64_t>(fy.last - fy.first - 1);
             for (int64_t i = fy.first + 1; i < fy.last; i += kRowBlock)
                 AddInnerRows(s, k, src, W, i, std::min(i + kRowBlock, fy.last));
             const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
@@ -325,23 +379,14 @@ void AreaAverage(CImage32& destination, const CImage32& source, int32_t w, int32
             for (int32_t x = 0; x < s.count; ++x) {
                 const StripColumn& c = s.cols[x];
                 const uint64_t* t = s.totals[x];
-                const uint64_t v = t[3];
-                if (c.empty || v == 0) {
+                if (c.empty || t[3] == 0) {
                     out[x] = 0;
                     continue;
                 }
-                const bool small = v < (uint64_t{1} << 44);  // so 255 * v < 2^53
-                uint64_t alpha = s.alpha[x].lo;
-                if (s.alpha[x].lo != s.alpha[x].hi) {
-                    uint64_t columnWeight = std::max(c.wFirst, 1u);
-                    if (!c.single) columnWeight += 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u);
-                    uint64_t sumC = static_cast<uint64_t>(innerRows) * 255 * columnWeight + EdgeRowWeight(c, B0);
-                    if (!singleRow) sumC += EdgeRowWeight(c, B1);
-                    alpha = Quotient(v * 255, sumC, small);
-                }
-                out[x] = static_cast<uint32_t>(((alpha & 255) << 24) | ((Quotient(t[2], v, small) & 255) << 16) |
-                                               ((Quotient(t[1], v, small) & 255) << 8) |
-                                               (Quotient(t[0], v, small) & 255));
+                const uint64_t alpha = s.alpha[x].lo == s.alpha[x].hi
+                                           ? s.alpha[x].lo
+                                           : resample::Quotient(t[3] * 255, resample::WeightSum(c, innerRows, B0, B1, singleRow));
+                out[x] = resample::PackAverage(t[0], t[1], t[2], t[3], alpha);
             }
         }
     }
@@ -368,8 +413,10 @@ void ResamplePerPixel(CImage32& destination, const CImage32& source, int32_t w, 
 
 }  // namespace
 
-bool Resample(CImage32& destination, const CImage32& source, int32_t width, int32_t height) {
-    ScopedPixelLock lock(destination, source);
+namespace resample {
+
+bool ResampleWith(const Kernels& kernels, CImage32& destination, const CImage32& source, int32_t width,
+                  int32_t height) {
     const int32_t w = std::min(width, destination.Width());
     const int32_t h = std::min(height, destination.Height());
     // An image resampled into itself has equal sizes, so every pixel would be copied onto itself.
@@ -384,8 +431,14 @@ bool Resample(CImage32& destination, const CImage32& source, int32_t width, int3
     else if (point)
         PointSample(destination, source, w, h, xStep, yStep);
     else
-        AreaAverage(destination, source, w, h, xStep, yStep);
+        AreaAverage(kernels, destination, source, w, h, xStep, yStep);
     return true;
+}
+
+}  // namespace resample
+
+bool Resample(CImage32& destination, const CImage32& source, int32_t width, int32_t height) {
+    return resample::ResampleWith(resample::BestKernels(), destination, source, width, height);
 }
 
 }  // namespace tarn

@@ -25,7 +25,8 @@ void AlphaRangeScalar(const uint32_t* row, size_t n, AlphaRange& range) {
     range.hi = hi;
 }
 
-void PlainRowScalar(const uint32_t* row, size_t n, PlainSum* sums) {
+void PlainRowScalar(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range) {
+    AlphaRangeScalar(row, n, range);
     for (size_t c = 0; c < n; ++c) {
         const uint32_t p = row[c];
         sums[c].b = static_cast<uint16_t>(sums[c].b + (p & 255));
@@ -85,6 +86,59 @@ void EdgeRunScalar(const uint32_t* p, size_t n, uint32_t w, uint64_t totals[4], 
     range.hi = hi;
 }
 
+// v * (b, g, r) of one pixel into t.
+inline void AddPixel(uint64_t t[3], uint32_t p, uint64_t v) {
+    t[0] += (p & 255) * v;
+    t[1] += ((p >> 8) & 255) * v;
+    t[2] += ((p >> 16) & 255) * v;
+}
+
+void UniformRowScalar(const UniformRowJob& job) {
+    const bool oneRow = job.bottom == nullptr;
+    for (size_t x = 0; x < job.count; ++x) {
+        const StripColumn& c = job.cols[x];
+        if (c.empty) {
+            job.out[x] = 0;
+            continue;
+        }
+        const EdgeWeights& w = job.weights[x];
+        const PlainSum* plain = job.plain - job.spanFirst;
+        uint64_t inner[3] = {0, 0, 0}, top[3] = {0, 0, 0}, bottom[3] = {0, 0, 0};
+        for (int64_t j = c.first + 1; j < c.last; ++j) {
+            inner[0] += plain[j].b;
+            inner[1] += plain[j].g;
+            inner[2] += plain[j].r;
+            AddPixel(top, job.top[j], 1);
+            if (!oneRow) AddPixel(bottom, job.bottom[j], 1);
+        }
+        uint64_t t[3];
+        for (int k = 0; k < 3; ++k) t[k] = job.innerShare * inner[k] + job.topShare * top[k] + job.bottomShare * bottom[k];
+        const PlainSum& pf = plain[c.first];
+        const PlainSum& pl = plain[c.last];
+        t[0] += uint64_t{w.innerFirst} * pf.b + uint64_t{w.innerLast} * pl.b;
+        t[1] += uint64_t{w.innerFirst} * pf.g + uint64_t{w.innerLast} * pl.g;
+        t[2] += uint64_t{w.innerFirst} * pf.r + uint64_t{w.innerLast} * pl.r;
+        AddPixel(t, job.top[c.first], w.topFirst);
+        AddPixel(t, job.top[c.last], w.topLast);
+        const uint64_t n = static_cast<uint64_t>(c.inner), R = job.innerRows;
+        uint64_t v = job.innerShare * n * R + (uint64_t{w.innerFirst} + w.innerLast) * R + job.topShare * n + w.topFirst +
+                     w.topLast;
+        if (!oneRow) {
+            AddPixel(t, job.bottom[c.first], w.bottomFirst);
+            AddPixel(t, job.bottom[c.last], w.bottomLast);
+            v += job.bottomShare * n + w.bottomFirst + w.bottomLast;
+        }
+        if (v == 0) {
+            job.out[x] = 0;
+            continue;
+        }
+        const uint64_t alpha =
+            job.alpha >= 0 ? static_cast<uint64_t>(job.alpha)
+                           : Quotient(v * 255, WeightSum(c, job.innerRows, job.B0, job.B1, oneRow));
+        job.out[x] = PackAverage(t[0], t[1], t[2], v, alpha);
+    }
+}
+
 struct KernelList {
     const Kernels* items[2];
     const char* names[2];
@@ -114,7 +168,8 @@ const KernelList& List() {
 
 const Kernels& ScalarKernels() {
     static const Kernels kernels{AlphaRangeScalar, PlainRowScalar, PremulRowScalar,
-                                 AlphaColumnsScalar, EdgeColumnsScalar, EdgeRunScalar};
+                                 AlphaColumnsScalar, EdgeColumnsScalar, EdgeRunScalar,
+                                 UniformRowScalar};
     return kernels;
 }
 

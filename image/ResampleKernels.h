@@ -57,6 +57,20 @@ inline Footprint MakeFootprint(int64_t step, int64_t index, int64_t size) {
     return f;
 }
 
+// n / d rounded down, d > 0. Below 2^53 the correctly rounded double quotient cannot reach
+// the next integer (that would need n * 2^-53 >= 1), and it is much faster than a 64-bit
+// division.
+inline uint64_t Quotient(uint64_t n, uint64_t d) {
+    return n < (uint64_t{1} << 53) ? static_cast<uint64_t>(static_cast<double>(n) / static_cast<double>(d)) : n / d;
+}
+
+// The destination pixel from the weighted colour sums and their total weight v > 0; each
+// channel keeps its low 8 bits.
+inline uint32_t PackAverage(uint64_t b, uint64_t g, uint64_t r, uint64_t v, uint64_t alpha) {
+    return static_cast<uint32_t>(((alpha & 255) << 24) | ((Quotient(r, v) & 255) << 16) |
+                                 ((Quotient(g, v) & 255) << 8) | (Quotient(b, v) & 255));
+}
+
 // Alpha-weighted colour sums of a group of source pixels, lanes in pixel byte order.
 struct ColumnSum {
     uint32_t b, g, r, a;
@@ -81,11 +95,68 @@ struct AlphaRange {
     uint32_t hi = 0;
 };
 
+// A destination column of a strip, in source columns.
+struct StripColumn {
+    int64_t first;
+    int64_t last;
+    int64_t inner;  // columns strictly between first and last
+    uint32_t wFirst;
+    uint32_t wLast;
+    bool single;  // first == last
+    bool empty;   // outside the source: the pixel is 0
+};
+
+// Sum of the weights C over a footprint of `innerRows` inner rows and edge rows of weights
+// B0 and (unless it has one row) B1.
+inline uint64_t WeightSum(const StripColumn& c, uint64_t innerRows, uint32_t B0, uint32_t B1, bool singleRow) {
+    const auto edgeRow = [&c](uint32_t B) {
+        uint64_t sum = static_cast<uint64_t>(c.inner) * std::max(255 * B, 255u) + std::max(c.wFirst * B, 255u);
+        if (!c.single) sum += std::max(c.wLast * B, 255u);
+        return sum;
+    };
+    uint64_t columns = std::max(c.wFirst, 1u);
+    if (!c.single) columns += 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u);
+    uint64_t sum = innerRows * 255 * columns + edgeRow(B0);
+    if (!singleRow) sum += edgeRow(B1);
+    return sum;
+}
+
+// Shares v of the edge pixels of one destination column when the inner rows, the first row
+// and the last row each have one alpha. 0 for pixels the footprint does not have.
+struct EdgeWeights {
+    uint32_t innerFirst;  // first column, inner rows
+    uint32_t innerLast;   // last column, inner rows
+    uint32_t topFirst;    // the corners
+    uint32_t topLast;
+    uint32_t bottomFirst;
+    uint32_t bottomLast;
+};
+
+// One destination row of a strip whose inner rows (one block, summed in `plain`) and edge
+// rows each have a single alpha: every pixel's share is then known from its position, and
+// a destination pixel is a weighted sum of nine region sums.
+struct UniformRowJob {
+    const StripColumn* cols;
+    const EdgeWeights* weights;
+    size_t count;
+    const PlainSum* plain;  // inner rows, per source column from spanFirst; zero if none
+    int64_t spanFirst;
+    const uint32_t* top;     // first row of the footprint
+    const uint32_t* bottom;  // last row, or null when the footprint has one row
+    uint64_t innerRows;
+    uint32_t innerShare;   // 255 * alpha of the inner rows
+    uint32_t topShare;     // share of the first row's inner-column pixels
+    uint32_t bottomShare;  // likewise for the last row
+    int32_t alpha;         // the one alpha of the whole footprint, or -1 when the parts differ
+    uint32_t B0, B1;       // row weights, for the weight sum when alphas differ
+    uint32_t* out;
+};
+
 struct Kernels {
     // Widens `range` by the alphas of row[0..n).
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
-    // sums[c] += the four bytes of row[c].
-    void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums);
+    // sums[c] += the four bytes of row[c]; widens `range` by their alphas.
+    void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range);
     // sums[c] += (b*a, g*a, r*a, a) of row[c].
     void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums);
     // Per column alpha range over one more row: alpha in the top byte of lo[c] and hi[c]
@@ -96,6 +167,8 @@ struct Kernels {
     void (*edgeColumns)(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums);
     // The inner-column pixels of an edge row: totals += (b,g,r,1) * EdgeShare(a * w) over p[0..n).
     void (*edgeRun)(const uint32_t* p, size_t n, uint32_t w, uint64_t totals[4], AlphaRange& range);
+    // Writes the destination pixels of a UniformRowJob.
+    void (*uniformRow)(const UniformRowJob& job);
 };
 
 const Kernels& ScalarKernels();
@@ -112,5 +185,8 @@ namespace resample {
 // One pixel of the area average computed directly, pixel by pixel, through the pixel
 // addressing rule. Steps and coordinates must not be negative (0 is returned otherwise).
 uint32_t AreaSampleAt(const CImage32& source, int64_t xStep, int64_t yStep, int64_t x, int64_t y);
+// Resample with a given kernel set, so that tests can compare every set.
+bool ResampleWith(const Kernels& kernels, CImage32& destination, const CImage32& source, int32_t width,
+                  int32_t height);
 }  // namespace resample
 }  // namespace tarn

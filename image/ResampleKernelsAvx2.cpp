@@ -65,15 +65,34 @@ TARN_AVX2 void AlphaRangeAvx2(const uint32_t* row, size_t n, AlphaRange& range) 
     range.hi = mx;
 }
 
-TARN_AVX2 void PlainRowAvx2(const uint32_t* row, size_t n, PlainSum* sums) {
+TARN_AVX2 void PlainRowAvx2(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range) {
+    __m128i lo = _mm_set1_epi32(-1), hi = _mm_setzero_si128();
     size_t c = 0;
     for (; c + 8 <= n; c += 8) {
         __m256i* s = reinterpret_cast<__m256i*>(sums + c);
-        const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c)));
-        const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c + 4)));
-        _mm256_storeu_si256(s, _mm256_add_epi16(_mm256_loadu_si256(s), a));
-        _mm256_storeu_si256(s + 1, _mm256_add_epi16(_mm256_loadu_si256(s + 1), b));
+        const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
+        const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c + 4));
+        lo = _mm_min_epu32(lo, _mm_min_epu32(pa, pb));
+        hi = _mm_max_epu32(hi, _mm_max_epu32(pa, pb));
+        _mm256_storeu_si256(s, _mm256_add_epi16(_mm256_loadu_si256(s), _mm256_cvtepu8_epi16(pa)));
+        _mm256_storeu_si256(s + 1, _mm256_add_epi16(_mm256_loadu_si256(s + 1), _mm256_cvtepu8_epi16(pb)));
     }
+    uint32_t mn = range.lo, mx = range.hi;
+    if (c > 0) {
+        alignas(16) uint32_t l[4], h[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+        for (int i = 0; i < 4; ++i) {
+            mn = std::min(mn, l[i] >> 24);
+            mx = std::max(mx, h[i] >> 24);
+        }
+    }
+    for (size_t t = c; t < n; ++t) {
+        mn = std::min(mn, row[t] >> 24);
+        mx = std::max(mx, row[t] >> 24);
+    }
+    range.lo = mn;
+    range.hi = mx;
     for (; c < n; ++c) {
         const uint32_t p = row[c];
         sums[c].b = static_cast<uint16_t>(sums[c].b + (p & 255));
@@ -197,7 +216,7 @@ TARN_AVX2 void EdgeRunAvx2(const uint32_t* p, size_t n, uint32_t weight, uint64_
 
 const Kernels& Avx2Kernels() {
     static const Kernels kernels{AlphaRangeAvx2,   PlainRowAvx2,    PremulRowAvx2,
-                                 AlphaColumnsAvx2, EdgeColumnsAvx2, EdgeRunAvx2};
+                                 AlphaColumnsAvx2, EdgeColumnsAvx2, EdgeRunAvx2, ScalarKernels().uniformRow};
     return kernels;
 }
 

@@ -101,20 +101,28 @@ void FillRandom(CImage32& img, std::mt19937& rng, int alphaMode) {
     }
 }
 
+// Resample with every kernel set the processor runs, compared with the reference.
 ::testing::AssertionResult SameAsReference(const CImage32& src, int32_t dW, int32_t dH) {
-    CImage32 got, want;
-    got.Resize(dW, dH);
+    CImage32 want;
     want.Resize(dW, dH);
-    got.Fill(0x12345678u);
     want.Fill(0x12345678u);
-    Resample(got, src, dW, dH);
     ReferenceResample(want, src, dW, dH);
-    for (int32_t y = 0; y < dH; ++y)
-        for (int32_t x = 0; x < dW; ++x)
-            if (got.GetPixel(x, y) != want.GetPixel(x, y))
-                return ::testing::AssertionFailure()
-                       << src.Width() << "x" << src.Height() << " -> " << dW << "x" << dH << " at (" << x << ", "
-                       << y << "): got " << std::hex << got.GetPixel(x, y) << " want " << want.GetPixel(x, y);
+    const resample::Kernels* sets[4];
+    const char* names[4];
+    const size_t count = resample::AvailableKernels(sets, 4, names);
+    for (size_t k = 0; k < count; ++k) {
+        CImage32 got;
+        got.Resize(dW, dH);
+        got.Fill(0x12345678u);
+        resample::ResampleWith(*sets[k], got, src, dW, dH);
+        for (int32_t y = 0; y < dH; ++y)
+            for (int32_t x = 0; x < dW; ++x)
+                if (got.GetPixel(x, y) != want.GetPixel(x, y))
+                    return ::testing::AssertionFailure()
+                           << names[k] << ": " << src.Width() << "x" << src.Height() << " -> " << dW << "x" << dH
+                           << " at (" << x << ", " << y << "): got " << std::hex << got.GetPixel(x, y) << " want "
+                           << want.GetPixel(x, y);
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -380,8 +388,11 @@ TEST(ResampleKernels, AgreeWithScalar) {
                     << names[s] << " premulRow column " << c;
 
             std::vector<resample::PlainSum> pa(n, {1, 2, 3, 4}), pb = pa;
-            scalar.plainRow(p, n, pa.data());
-            k.plainRow(p, n, pb.data());
+            resample::AlphaRange qa, qb;
+            scalar.plainRow(p, n, pa.data(), qa);
+            k.plainRow(p, n, pb.data(), qb);
+            EXPECT_EQ(qa.lo, qb.lo);
+            EXPECT_EQ(qa.hi, qb.hi);
             for (size_t c = 0; c < n; ++c)
                 ASSERT_TRUE(pa[c].b == pb[c].b && pa[c].g == pb[c].g && pa[c].r == pb[c].r && pa[c].a == pb[c].a)
                     << names[s] << " plainRow column " << c;
