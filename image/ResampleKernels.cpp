@@ -151,7 +151,7 @@ KernelList Detect() {
     list.names[list.count++] = "scalar";
 #if TARN_RESAMPLE_X86
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) {
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
         list.items[list.count] = &Avx2Kernels();
         list.names[list.count++] = "avx2";
     }
