@@ -417,6 +417,7 @@ namespace resample {
 
 bool ResampleWith(const Kernels& kernels, CImage32& destination, const CImage32& source, int32_t width,
                   int32_t height) {
+    ScopedPixelLock lock(destination, source);
     const int32_t w = std::min(width, destination.Width());
     const int32_t h = std::min(height, destination.Height());
     // An image resampled into itself has equal sizes, so every pixel would be copied onto itself.
