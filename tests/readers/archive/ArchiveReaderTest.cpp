@@ -25,9 +25,11 @@ std::vector<uint32_t> RandomPixels(size_t n, uint32_t seed = 7) {
 bool Read(const std::vector<uint8_t>& file, tarn::CImage32& image) {
     IStream* s = SHCreateMemStream(file.data(), static_cast<UINT>(file.size()));
     EXPECT_NE(s, nullptr);
-    bool ok = ReadLayeredArchiveThumbnail(image, s);
-    s->Release();
-    return ok;
+    struct Release {
+        IStream* s;
+        ~Release() { s->Release(); }
+    } release{s};  // also when the reader throws
+    return ReadLayeredArchiveThumbnail(image, s);
 }
 
 bool HasPixels(const tarn::CImage32& image, int32_t w, int32_t h, const std::vector<uint32_t>& pixels) {
