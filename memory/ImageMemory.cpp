@@ -29,12 +29,13 @@ void* AllocateBlock(size_t bytes) {
         return nullptr;
     const size_t rounded = RoundUpTo8(bytes);
     const int sizeClass = PooledSizeClass(rounded);
-    void* block = sizeClass >= 0 ? ThreadBlockCache::TakeBlock(static_cast<unsigned>(sizeClass))
-                                 : GeneralHeapAlloc(rounded);
+    // Pool blocks are counted by the thread's caches.
+    if (sizeClass >= 0) [[likely]]
+        return ThreadBlockCache::TakeBlock(static_cast<unsigned>(sizeClass));
+    void* block = GeneralHeapAlloc(rounded);
     // Only memory really handed out is counted: a failed allocation is never freed, so
     // counting it would leave the totals wrong for the life of the process.
-    if (block) [[likely]]
-        Statistics().Add(static_cast<int64_t>(rounded));
+    if (block) StatisticsRecord().Add(static_cast<int64_t>(rounded));
     return block;
 }
 
@@ -43,11 +44,10 @@ void FreeBlock(void* address, size_t bytes) {
         return;
     const size_t rounded = RoundUpTo8(bytes);
     const int sizeClass = PooledSizeClass(rounded);
-    if (sizeClass >= 0)
-        ThreadBlockCache::ReturnBlock(address, static_cast<unsigned>(sizeClass));
-    else
-        GeneralHeapFree(address);
-    Statistics().Subtract(static_cast<int64_t>(rounded));
+    if (sizeClass >= 0) [[likely]]
+        return ThreadBlockCache::ReturnBlock(address, static_cast<unsigned>(sizeClass));
+    GeneralHeapFree(address);
+    StatisticsRecord().Subtract(static_cast<int64_t>(rounded));
 }
 
 }  // namespace tarn

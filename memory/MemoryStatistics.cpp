@@ -1,5 +1,7 @@
 #include "memory/MemoryStatistics.h"
 
+#include "memory/ThreadBlockCache.h"
+
 namespace tarn {
 
 namespace {
@@ -8,6 +10,11 @@ namespace {
 constinit MemoryStatistics processStatistics;
 }  // namespace
 
-MemoryStatistics& Statistics() { return processStatistics; }
+MemoryStatistics& Statistics() {
+    ThreadBlockCache::CountCallingThread();
+    return processStatistics;
+}
+
+MemoryStatistics& StatisticsRecord() { return processStatistics; }
 
 }  // namespace tarn

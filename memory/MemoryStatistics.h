@@ -25,6 +25,12 @@ struct MemoryStatistics {
     void Subtract(int64_t bytes) { Add(-bytes); }
 };
 
+// The process-wide record. Pool blocks are counted per thread and added here when a thread has
+// taken or given back more than 4 MiB since it last did, when it ends, and when it calls
+// Statistics(): a thread that reads the record sees its own allocations exactly, while other
+// running threads' pool blocks may be missing from it by up to 4 MiB each.
 MemoryStatistics& Statistics();
+// The same record without folding anything in: for the memory subsystem's own counting.
+MemoryStatistics& StatisticsRecord();
 
 }  // namespace tarn

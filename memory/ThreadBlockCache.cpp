@@ -3,17 +3,37 @@
 #include <mutex>
 #include <new>
 
+#include "memory/MemoryStatistics.h"
 #include "memory/PoolGeometry.h"
 #include "memory/RegionDirectory.h"
 #include "platform/Platform.h"
 
 namespace tarn {
 
+// Everything one thread keeps for the pools. Touched only by that thread, or by the exit
+// callback running for it.
+struct ThreadBlockCache::ThreadPools {
+    ThreadBlockCache caches[kPooledSizeCount];
+    // Pool bytes this thread took (+) or gave back (-) that the process-wide statistics do not
+    // show yet; kept within kUncountedLimit either way.
+    int64_t uncountedBytes = 0;
+
+    void Count(int64_t bytes) {
+        uncountedBytes += bytes;
+        if (uncountedBytes > kUncountedLimit || uncountedBytes < -kUncountedLimit) [[unlikely]]
+            Flush();
+    }
+    void Flush() {
+        if (uncountedBytes) StatisticsRecord().Add(uncountedBytes);
+        uncountedBytes = 0;
+    }
+};
+
 namespace {
 
-// The calling thread's three caches, indexed by size class; null before its first pooled
-// allocation and again once its exit callback has run.
-constinit thread_local ThreadBlockCache* threadCaches = nullptr;
+// The calling thread's pool state; null before its first pooled allocation and again once its
+// exit callback has run.
+constinit thread_local ThreadBlockCache::ThreadPools* threadPools = nullptr;
 
 }  // namespace
 
@@ -21,11 +41,12 @@ constinit thread_local ThreadBlockCache* threadCaches = nullptr;
 // (Windows runs it for DLLs without thread notifications too).
 struct ThreadBlockCache::ThreadExit {
     static void WINAPI Callback(PVOID value) {
-        auto* caches = static_cast<ThreadBlockCache*>(value);
-        for (unsigned i = 0; i < kPooledSizeCount; ++i) caches[i].Release();
+        auto* pools = static_cast<ThreadPools*>(value);
+        for (ThreadBlockCache& cache : pools->caches) cache.Release();
+        pools->Flush();
         // The callback may run on another thread (Windows' FlsFree); only the value is ours.
-        if (threadCaches == caches) threadCaches = nullptr;
-        delete[] caches;
+        if (threadPools == pools) threadPools = nullptr;
+        delete pools;
     }
 
     static DWORD Index() {
@@ -46,45 +67,58 @@ struct ThreadBlockCache::ThreadExit {
 ThreadBlockCache::ThreadExit ThreadBlockCache::ThreadExit::instance;
 
 void* ThreadBlockCache::TakeBlock(unsigned sizeClass) {
-    ThreadBlockCache* caches = threadCaches;
-    if (!caches) [[unlikely]] {
-        caches = SetUpThread();
-        if (!caches) return nullptr;
+    ThreadPools* pools = threadPools;
+    if (!pools) [[unlikely]] {
+        pools = SetUpThread();
+        if (!pools) return nullptr;
     }
-    ThreadBlockCache& cache = caches[sizeClass];
-    if (PoolChunk* chunk = cache.current) [[likely]] {
-        if (void* block = chunk->PopLocal()) [[likely]]
-            return block;
+    ThreadBlockCache& cache = pools->caches[sizeClass];
+    void* block = nullptr;
+    if (PoolChunk* chunk = cache.current) [[likely]]
+        block = chunk->PopLocal();
+    if (!block) [[unlikely]] {
+        block = cache.Refill();
+        if (!block) return nullptr;
     }
-    return cache.Refill();
+    pools->Count(static_cast<int64_t>(kPooledBlockSizes[sizeClass]));
+    return block;
 }
 
 void ThreadBlockCache::ReturnBlock(void* block, unsigned sizeClass) {
     PoolChunk* chunk = PoolChunk::Of(block);
-    ThreadBlockCache* caches = threadCaches;
+    ThreadPools* pools = threadPools;
     // A thread owns exactly its current chunks, so this is the "owner is the caller" test
     // without asking the system for the thread id.
-    if (caches && caches[sizeClass].current == chunk) [[likely]]
+    if (pools && pools->caches[sizeClass].current == chunk) [[likely]]
         chunk->PushLocal(block);
     else
         chunk->PushRemote(block);
+    const auto bytes = static_cast<int64_t>(kPooledBlockSizes[sizeClass]);
+    if (pools)
+        pools->Count(-bytes);
+    else
+        StatisticsRecord().Subtract(bytes);
 }
 
-ThreadBlockCache* ThreadBlockCache::CallingThreadCaches() { return threadCaches; }
+void ThreadBlockCache::CountCallingThread() {
+    if (ThreadPools* pools = threadPools) pools->Flush();
+}
 
-ThreadBlockCache* ThreadBlockCache::SetUpThread() {
-    auto* caches = new (std::nothrow) ThreadBlockCache[kPooledSizeCount];
-    if (!caches) return nullptr;
+ThreadBlockCache* ThreadBlockCache::CallingThreadCaches() { return threadPools ? threadPools->caches : nullptr; }
+
+ThreadBlockCache::ThreadPools* ThreadBlockCache::SetUpThread() {
+    auto* pools = new (std::nothrow) ThreadPools();
+    if (!pools) return nullptr;
     RegionDirectory& directory = RegionDirectory::Process();
     for (unsigned i = 0; i < kPooledSizeCount; ++i) {
-        caches[i].blockSize = kPooledBlockSizes[i];
-        caches[i].directory = &directory;
+        pools->caches[i].blockSize = kPooledBlockSizes[i];
+        pools->caches[i].directory = &directory;
     }
     // Without a slot the thread still works; its chunks just stay with it when it ends.
     DWORD index = ThreadExit::Index();
-    if (index != FLS_OUT_OF_INDEXES) FlsSetValue(index, caches);
-    threadCaches = caches;
-    return caches;
+    if (index != FLS_OUT_OF_INDEXES) FlsSetValue(index, pools);
+    threadPools = pools;
+    return pools;
 }
 
 void* ThreadBlockCache::Refill() {

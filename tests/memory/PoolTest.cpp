@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "memory/PoolIntrospection.h"
 #include "memory/PoolRegion.h"
 #include "memory/RegionDirectory.h"
+#include "memory/ThreadBlockCache.h"
 
 namespace tarn {
 namespace {
@@ -110,6 +113,34 @@ TEST(BlockStatistics, CountRoundedSizesUntilFreedFromAnyThread) {
     for (size_t i = half; i < blocks.size(); ++i) FreeBlock(blocks[i].first, blocks[i].second);
     EXPECT_EQ(TotalBytes(), total0);
     EXPECT_EQ(HeapBytes(), heap0);
+}
+
+TEST(BlockStatistics, OtherThreadsPoolBlocksLagByLessThanTheLimitAndShowWhenTheyEnd) {
+    const int64_t total0 = TotalBytes();
+    std::vector<void*> blocks;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int stage = 0;  // 1: blocks taken, 2: may end
+    std::thread worker([&] {
+        for (int i = 0; i < 40; ++i) blocks.push_back(AllocateBlock(k128));  // 5 MiB
+        std::unique_lock<std::mutex> lock(mutex);
+        stage = 1;
+        changed.notify_all();
+        changed.wait(lock, [&] { return stage == 2; });
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return stage == 1; });
+        const int64_t seen = TotalBytes() - total0;
+        EXPECT_LE(seen, 40 * int64_t{k128});
+        EXPECT_GT(seen, 40 * int64_t{k128} - ThreadBlockCache::kUncountedLimit);
+        stage = 2;
+        changed.notify_all();
+    }
+    worker.join();
+    EXPECT_EQ(TotalBytes() - total0, 40 * int64_t{k128});
+    for (void* b : blocks) FreeBlock(b, k128);
+    EXPECT_EQ(TotalBytes(), total0);
 }
 
 TEST(BlockStatistics, FailedOrImpossibleAllocationsAreNeverCounted) {
