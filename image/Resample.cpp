@@ -30,6 +30,7 @@ using resample::PlainSum;
 using resample::StripColumn;
 using resample::EdgeWeights;
 using resample::UniformRowJob;
+using resample::MixedRowJob;
 using resample::MakeFootprint;
 
 constexpr int32_t kStripColumns = 256;
@@ -70,21 +71,22 @@ void PointSample(CImage32& destination, const CImage32& source, int32_t w, int32
     }
 }
 
-// Everything the area average keeps per strip; about 60 KiB, on the stack.
+// Everything the area average keeps per strip; about 70 KiB, on the stack.
 struct StripState {
     StripColumn cols[kStripColumns];
     EdgeColumns edges[kStripColumns];
     EdgeColumns chunkEdges[kStripColumns];
-    uint64_t totals[kStripColumns][4];  // b, g, r, v
-    AlphaRange alpha[kStripColumns];
-    ColumnSum edgeSums[kStripColumns];
     EdgeWeights weights[kStripColumns];
     uint32_t weightsKey[6];  // alphas and row weights the weights were made for
     bool weightsValid;
-    union {  // a block of rows is summed one way or the other
-        ColumnSum columnSums[kSpanColumns];
+    uint64_t totals[kStripColumns][4];  // b, g, r, v
+    AlphaRange alpha[kStripColumns];
+    ColumnSum edgeSums[kStripColumns];
+    union {  // inner rows are summed one way or the other
+        ColumnSum innerSums[kSpanColumns];
         PlainSum plain[kSpanColumns];
     };
+    ColumnSum edgeRowSums[kSpanColumns];
     uint32_t columnLo[kSpanColumns];
     uint32_t columnHi[kSpanColumns];
     int32_t count;
@@ -98,18 +100,20 @@ inline void Widen(AlphaRange& r, uint32_t lo, uint32_t hi) {
     r.hi = std::max(r.hi, hi);
 }
 
-inline void AddWeighted(uint64_t totals[4], uint32_t p, uint64_t v) {
+inline void AddSums(uint64_t totals[4], const ColumnSum& s, uint64_t factor) {
+    totals[0] += factor * s.b;
+    totals[1] += factor * s.g;
+    totals[2] += factor * s.r;
+    totals[3] += factor * s.a;
+}
+
+// A corner pixel of a footprint: the one kind whose weight needs the general rounding.
+inline void AddCorner(uint64_t totals[4], uint32_t p, uint32_t C) {
+    const uint64_t v = Div255((p >> 24) * C);
     totals[0] += (p & 255) * v;
     totals[1] += ((p >> 8) & 255) * v;
     totals[2] += ((p >> 16) & 255) * v;
     totals[3] += v;
-}
-
-// A corner pixel of a footprint: the one kind whose weight needs the general rounding.
-inline void AddCorner(uint32_t p, uint32_t C, uint64_t totals[4], AlphaRange& range) {
-    const uint32_t a = p >> 24;
-    AddWeighted(totals, p, Div255(a * C));
-    Widen(range, a, a);
 }
 
 // Fills the strip's column tables from destination column xa on.
@@ -144,144 +148,6 @@ void BuildStrip(StripState& s, int32_t xa, int32_t w, int64_t xStep, int64_t W) 
     }
 }
 
-// The edge columns restricted to source columns [s0, s1): a column outside weighs nothing.
-const EdgeColumns* EdgesWithin(StripState& s, int64_t s0, int64_t s1) {
-    if (s0 == s.spanFirst && s1 == s.spanLast + 1) return s.edges;
-    for (int32_t x = 0; x < s.count; ++x) {
-        EdgeColumns e = s.edges[x];
-        if (e.first < s0 || e.first >= s1) e.first = static_cast<int32_t>(s0), e.wFirst = 0;
-        if (e.last < s0 || e.last >= s1) e.last = static_cast<int32_t>(s0), e.wLast = 0;
-        s.chunkEdges[x] = e;
-    }
-    return s.chunkEdges;
-}
-
-// Inner rows [i, iStop) over source columns [s0, s1), all of alpha `a`: every weight is then
-// known per column, so plain channel sums suffice.
-void AddUniformBlock(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, int64_t i, int64_t iStop,
-                     int64_t s0, int64_t s1, uint32_t a) {
-    const size_t n = static_cast<size_t>(s1 - s0);
-    const uint64_t rows = static_cast<uint64_t>(iStop - i);
-    std::memset(s.plain, 0, n * sizeof(PlainSum));
-    AlphaRange seen;  // already known to be a
-    for (int64_t r = i; r < iStop; ++r) k.plainRow(src + r * W + s0, n, s.plain, seen);
-    for (int32_t x = 0; x < s.count; ++x) {
-        const StripColumn& c = s.cols[x];
-        if (c.empty || c.last < s0 || c.first >= s1) continue;
-        Widen(s.alpha[x], a, a);
-        uint64_t sb = 0, sg = 0, sr = 0, sa = 0;
-        for (int64_t j = std::max(c.first + 1, s0), end = std::min(c.last - 1, s1 - 1); j <= end; ++j) {
-            const PlainSum& p = s.plain[j - s0];
-            sb += p.b;
-            sg += p.g;
-            sr += p.r;
-            sa += p.a;
-        }
-        uint64_t* t = s.totals[x];
-        const uint64_t inner = 255 * uint64_t{a};
-        t[0] += inner * sb;
-        t[1] += inner * sg;
-        t[2] += inner * sr;
-        t[3] += 255 * sa;
-        const EdgeColumns& e = s.edges[x];
-        const auto edge = [&](int64_t j, uint32_t weight) {
-            if (j < s0 || j >= s1) return;
-            const uint64_t share = resample::EdgeShare(a * weight);
-            const PlainSum& p = s.plain[j - s0];
-            t[0] += share * p.b;
-            t[1] += share * p.g;
-            t[2] += share * p.r;
-            t[3] += share * rows;
-        };
-        edge(c.first, e.wFirst);
-        if (!c.single) edge(c.last, e.wLast);
-    }
-}
-
-// Inner rows [i, iStop) over source columns [s0, s1) of mixed alpha.
-void AddMixedBlock(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, int64_t i, int64_t iStop,
-                   int64_t s0, int64_t s1) {
-    const size_t n = static_cast<size_t>(s1 - s0);
-    std::memset(s.columnSums, 0, n * sizeof(ColumnSum));
-    std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
-    std::fill_n(s.columnHi, n, 0u);
-    for (int64_t r = i; r < iStop; ++r) {
-        k.premulRow(src + r * W + s0, n, s.columnSums);
-        k.alphaColumns(src + r * W + s0, n, s.columnLo, s.columnHi);
-    }
-    for (int32_t x = 0; x < s.count; ++x) {
-        const StripColumn& c = s.cols[x];
-        if (c.empty) continue;
-        const int64_t lo = std::max(c.first, s0), hi = std::min(c.last, s1 - 1);
-        for (int64_t j = lo; j <= hi; ++j) Widen(s.alpha[x], s.columnLo[j - s0] >> 24, s.columnHi[j - s0] >> 24);
-        uint64_t b = 0, g = 0, r = 0, a = 0;
-        for (int64_t j = std::max(c.first + 1, s0), end = std::min(c.last - 1, s1 - 1); j <= end; ++j) {
-            const ColumnSum& cs = s.columnSums[j - s0];
-            b += cs.b;
-            g += cs.g;
-            r += cs.r;
-            a += cs.a;
-        }
-        uint64_t* t = s.totals[x];
-        t[0] += 255 * b;
-        t[1] += 255 * g;
-        t[2] += 255 * r;
-        t[3] += 255 * a;
-    }
-    const EdgeColumns* edges = EdgesWithin(s, s0, s1);
-    std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
-    for (int64_t r = i; r < iStop; ++r) k.edgeColumns(src + r * W, edges, static_cast<size_t>(s.count), s.edgeSums);
-    for (int32_t x = 0; x < s.count; ++x) {
-        s.totals[x][0] += s.edgeSums[x].b;
-        s.totals[x][1] += s.edgeSums[x].g;
-        s.totals[x][2] += s.edgeSums[x].r;
-        s.totals[x][3] += s.edgeSums[x].a;
-    }
-}
-
-// Inner rows [i, iStop) of the current destination row, at most kRowBlock of them.
-void AddInnerRows(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, int64_t i, int64_t iStop) {
-    for (int64_t s0 = s.spanFirst; s0 <= s.spanLast; s0 += kSpanColumns) {
-        const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
-        AlphaRange block;
-        for (int64_t r = i; r < iStop; ++r) k.alphaRange(src + r * W + s0, static_cast<size_t>(s1 - s0), block);
-        if (block.lo == block.hi)
-            AddUniformBlock(s, k, src, W, i, iStop, s0, s1, block.lo);
-        else
-            AddMixedBlock(s, k, src, W, i, iStop, s0, s1);
-    }
-}
-
-// Adds one edge row of weight B: its inner columns (weight max(B, 1) each) and its corners.
-void AddEdgeRow(StripState& s, const Kernels& k, const uint32_t* row, uint32_t B) {
-    const uint32_t w = std::max(B, 1u);
-    AlphaRange range;
-    k.alphaRange(row + s.spanFirst, static_cast<size_t>(s.spanLast - s.spanFirst + 1), range);
-    const bool uniform = range.lo == range.hi;
-    const uint64_t share = resample::EdgeShare(range.lo * w);
-    for (int32_t x = 0; x < s.count; ++x) {
-        const StripColumn& c = s.cols[x];
-        if (c.empty) continue;
-        uint64_t* t = s.totals[x];
-        if (uniform) {
-            uint64_t b = 0, g = 0, r = 0;
-            for (const uint32_t *p = row + c.first + 1, *end = p + c.inner; p < end; ++p) {
-                b += *p & 255;
-                g += (*p >> 8) & 255;
-                r += (*p >> 16) & 255;
-            }
-            t[0] += share * b;
-            t[1] += share * g;
-            t[2] += share * r;
-            t[3] += share * static_cast<uint64_t>(c.inner);
-        } else if (c.inner > 0) {
-            k.edgeRun(row + c.first + 1, static_cast<size_t>(c.inner), w, t, s.alpha[x]);
-        }
-        AddCorner(row[c.first], std::max(c.wFirst * B, 255u), t, s.alpha[x]);
-        if (!c.single) AddCorner(row[c.last], std::max(c.wLast * B, 255u), t, s.alpha[x]);
-    }
-}
-
 // Shares of every column's edge pixels for inner rows of alpha a, a first row of alpha a0 and
 // weight B0, and a last row of alpha a1 and weight B1; kept while they stay the same.
 void UpdateWeights(StripState& s, uint32_t a, uint32_t a0, uint32_t B0, uint32_t a1, uint32_t B1, bool singleRow) {
@@ -302,27 +168,25 @@ void UpdateWeights(StripState& s, uint32_t a, uint32_t a0, uint32_t B0, uint32_t
     }
 }
 
-// The fast path for a destination row of the strip: one block of inner rows and one span,
-// each part of the footprint of a single alpha. Returns false, having written nothing, when
-// the row needs the general path.
+// A destination row whose inner rows fit one block and whose strip fits one span, when each
+// part of the footprint (inner rows, first row, last row) has a single alpha. Returns false,
+// having written nothing, when some part has mixed alphas.
 bool TryUniformRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, const Footprint& fy,
                    uint32_t* out) {
     const bool singleRow = fy.first == fy.last;
     const int64_t innerRows = singleRow ? 0 : fy.last - fy.first - 1;
-    const int64_t n = s.spanLast - s.spanFirst + 1;
-    if (innerRows > kRowBlock || n > kSpanColumns) return false;
+    const size_t n = static_cast<size_t>(s.spanLast - s.spanFirst + 1);
     const uint32_t* top = src + fy.first * W;
     const uint32_t* bottom = singleRow ? nullptr : src + fy.last * W;
-    AlphaRange topRange, bottomRange;
-    k.alphaRange(top + s.spanFirst, static_cast<size_t>(n), topRange);
+    AlphaRange topRange, bottomRange, inner;
+    k.alphaRange(top + s.spanFirst, n, topRange);
     if (topRange.lo != topRange.hi) return false;
     if (bottom) {
-        k.alphaRange(bottom + s.spanFirst, static_cast<size_t>(n), bottomRange);
+        k.alphaRange(bottom + s.spanFirst, n, bottomRange);
         if (bottomRange.lo != bottomRange.hi) return false;
     }
-    AlphaRange inner;
-    std::memset(s.plain, 0, static_cast<size_t>(n) * sizeof(PlainSum));
-    for (int64_t i = fy.first + 1; i < fy.last; ++i) k.plainRow(src + i * W + s.spanFirst, static_cast<size_t>(n), s.plain, inner);
+    std::memset(s.plain, 0, n * sizeof(PlainSum));
+    for (int64_t i = fy.first + 1; i < fy.last; ++i) k.plainRow(src + i * W + s.spanFirst, n, s.plain, inner);
     if (innerRows > 0 && inner.lo != inner.hi) return false;
 
     const uint32_t a = innerRows > 0 ? inner.lo : 0, a0 = topRange.lo, a1 = bottom ? bottomRange.lo : 0;
@@ -349,6 +213,127 @@ bool TryUniformRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t
     return true;
 }
 
+// A destination row whose inner rows fit one block and whose strip fits one span, any alphas.
+void MixedRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, const Footprint& fy, uint32_t* out) {
+    const bool singleRow = fy.first == fy.last;
+    const size_t n = static_cast<size_t>(s.spanLast - s.spanFirst + 1);
+    const uint32_t* top = src + fy.first * W;
+    const uint32_t* bottom = singleRow ? nullptr : src + fy.last * W;
+    const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
+    std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
+    std::memset(s.edgeRowSums, 0, n * sizeof(ColumnSum));
+    std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
+    std::fill_n(s.columnHi, n, 0u);
+    std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
+    for (int64_t i = fy.first + 1; i < fy.last; ++i) {
+        k.premulRow(src + i * W + s.spanFirst, n, s.innerSums, s.columnLo, s.columnHi);
+        k.edgeColumns(src + i * W, s.edges, static_cast<size_t>(s.count), s.edgeSums);
+    }
+    k.edgeRowColumns(top + s.spanFirst, n, std::max(B0, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
+    if (bottom) k.edgeRowColumns(bottom + s.spanFirst, n, std::max(B1, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
+
+    MixedRowJob job;
+    job.cols = s.cols;
+    job.edgeColumns = s.edgeSums;
+    job.count = static_cast<size_t>(s.count);
+    job.inner = s.innerSums;
+    job.edgeRows = s.edgeRowSums;
+    job.lo = s.columnLo;
+    job.hi = s.columnHi;
+    job.spanFirst = s.spanFirst;
+    job.top = top;
+    job.bottom = bottom;
+    job.innerRows = singleRow ? 0 : static_cast<uint64_t>(fy.last - fy.first - 1);
+    job.B0 = B0;
+    job.B1 = B1;
+    job.out = out;
+    k.mixedRow(job);
+}
+
+// The edge columns restricted to source columns [s0, s1): a column outside weighs nothing.
+const EdgeColumns* EdgesWithin(StripState& s, int64_t s0, int64_t s1) {
+    if (s0 == s.spanFirst && s1 == s.spanLast + 1) return s.edges;
+    for (int32_t x = 0; x < s.count; ++x) {
+        EdgeColumns e = s.edges[x];
+        if (e.first < s0 || e.first >= s1) e.first = static_cast<int32_t>(s0), e.wFirst = 0;
+        if (e.last < s0 || e.last >= s1) e.last = static_cast<int32_t>(s0), e.wLast = 0;
+        s.chunkEdges[x] = e;
+    }
+    return s.chunkEdges;
+}
+
+// Adds, for every destination column, the sums of its inner columns within [s0, s1).
+void FoldInnerColumns(StripState& s, const ColumnSum* sums, int64_t s0, int64_t s1, uint64_t factor) {
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        if (c.empty) continue;
+        for (int64_t j = std::max(c.first + 1, s0), end = std::min(c.last - 1, s1 - 1); j <= end; ++j)
+            AddSums(s.totals[x], sums[j - s0], factor);
+    }
+}
+
+// Any destination row: footprints taller than a block of rows or strips wider than a span
+// are summed block by block and span by span into 64-bit totals.
+void GeneralRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, const Footprint& fy, uint32_t* out) {
+    const bool singleRow = fy.first == fy.last;
+    const uint64_t innerRows = singleRow ? 0 : static_cast<uint64_t>(fy.last - fy.first - 1);
+    const uint32_t* top = src + fy.first * W;
+    const uint32_t* bottom = singleRow ? nullptr : src + fy.last * W;
+    const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
+    std::memset(s.totals, 0, static_cast<size_t>(s.count) * sizeof(s.totals[0]));
+    std::fill_n(s.alpha, s.count, AlphaRange{});
+    for (int64_t s0 = s.spanFirst; s0 <= s.spanLast; s0 += kSpanColumns) {
+        const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
+        const size_t n = static_cast<size_t>(s1 - s0);
+        std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
+        std::fill_n(s.columnHi, n, 0u);
+        const EdgeColumns* edges = EdgesWithin(s, s0, s1);
+        for (int64_t i = fy.first + 1; i < fy.last; i += kRowBlock) {
+            const int64_t iStop = std::min(i + kRowBlock, fy.last);
+            std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
+            std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
+            for (int64_t r = i; r < iStop; ++r) {
+                k.premulRow(src + r * W + s0, n, s.innerSums, s.columnLo, s.columnHi);
+                k.edgeColumns(src + r * W, edges, static_cast<size_t>(s.count), s.edgeSums);
+            }
+            FoldInnerColumns(s, s.innerSums, s0, s1, 255);
+            for (int32_t x = 0; x < s.count; ++x) AddSums(s.totals[x], s.edgeSums[x], 1);
+        }
+        std::memset(s.edgeRowSums, 0, n * sizeof(ColumnSum));
+        k.edgeRowColumns(top + s0, n, std::max(B0, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
+        if (bottom) k.edgeRowColumns(bottom + s0, n, std::max(B1, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
+        FoldInnerColumns(s, s.edgeRowSums, s0, s1, 1);
+        for (int32_t x = 0; x < s.count; ++x) {
+            const StripColumn& c = s.cols[x];
+            if (c.empty) continue;
+            for (int64_t j = std::max(c.first, s0), end = std::min(c.last, s1 - 1); j <= end; ++j)
+                Widen(s.alpha[x], s.columnLo[j - s0] >> 24, s.columnHi[j - s0] >> 24);
+        }
+    }
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        uint64_t* t = s.totals[x];
+        if (c.empty) {
+            out[x] = 0;
+            continue;
+        }
+        AddCorner(t, top[c.first], std::max(c.wFirst * B0, 255u));
+        if (!c.single) AddCorner(t, top[c.last], std::max(c.wLast * B0, 255u));
+        if (bottom) {
+            AddCorner(t, bottom[c.first], std::max(c.wFirst * B1, 255u));
+            if (!c.single) AddCorner(t, bottom[c.last], std::max(c.wLast * B1, 255u));
+        }
+        if (t[3] == 0) {
+            out[x] = 0;
+            continue;
+        }
+        const uint64_t alpha = s.alpha[x].lo == s.alpha[x].hi
+                                   ? s.alpha[x].lo
+                                   : resample::Quotient(t[3] * 255, resample::WeightSum(c, innerRows, B0, B1, singleRow));
+        out[x] = resample::PackAverage(t[0], t[1], t[2], t[3], alpha);
+    }
+}
+
 void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source, int32_t w, int32_t h,
                  int64_t xStep, int64_t yStep) {
     const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
@@ -357,36 +342,16 @@ void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source
     StripState s;
     for (int32_t xa = 0; xa < w; xa += s.count) {
         BuildStrip(s, xa, w, xStep, W);
+        const bool oneSpan = s.spanLast - s.spanFirst < kSpanColumns;
         for (int32_t y = 0; y < h; ++y) {
             uint32_t* out = dst + y * dW + xa;
             const Footprint fy = MakeFootprint(yStep, y, H);
             if (!s.covered || fy.first > fy.last) {
                 std::fill_n(out, s.count, 0u);
-                continue;
-            }
-            if (TryUniformRow(s, k, src, W, fy, out)) continue;
-
-            std::memset(s.totals, 0, static_cast<size_t>(s.count) * sizeof(s.totals[0]));
-            std::fill_n(s.alpha, s.count, AlphaRange{});
-            const bool singleRow = fy.first == fy.last;
-            const uint64_t innerRows = singleRow ? 0 : static_cast<uint64_t>(fy.last - fy.first - 1);
-            for (int64_t i = fy.first + 1; i < fy.last; i += kRowBlock)
-                AddInnerRows(s, k, src, W, i, std::min(i + kRowBlock, fy.last));
-            const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
-            AddEdgeRow(s, k, src + fy.first * W, B0);
-            if (!singleRow) AddEdgeRow(s, k, src + fy.last * W, B1);
-
-            for (int32_t x = 0; x < s.count; ++x) {
-                const StripColumn& c = s.cols[x];
-                const uint64_t* t = s.totals[x];
-                if (c.empty || t[3] == 0) {
-                    out[x] = 0;
-                    continue;
-                }
-                const uint64_t alpha = s.alpha[x].lo == s.alpha[x].hi
-                                           ? s.alpha[x].lo
-                                           : resample::Quotient(t[3] * 255, resample::WeightSum(c, innerRows, B0, B1, singleRow));
-                out[x] = resample::PackAverage(t[0], t[1], t[2], t[3], alpha);
+            } else if (oneSpan && fy.last - fy.first - 1 <= kRowBlock) {
+                if (!TryUniformRow(s, k, src, W, fy, out)) MixedRow(s, k, src, W, fy, out);
+            } else {
+                GeneralRow(s, k, src, W, fy, out);
             }
         }
     }

@@ -36,21 +36,30 @@ void PlainRowScalar(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& r
     }
 }
 
-void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums) {
+inline void WidenColumn(uint32_t p, uint32_t& lo, uint32_t& hi) {
+    lo = std::min(lo & 0xFF000000u, p & 0xFF000000u);
+    hi = std::max(hi & 0xFF000000u, p & 0xFF000000u);
+}
+
+void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
     for (size_t c = 0; c < n; ++c) {
         const uint32_t p = row[c], a = p >> 24;
         sums[c].b += (p & 255) * a;
         sums[c].g += ((p >> 8) & 255) * a;
         sums[c].r += ((p >> 16) & 255) * a;
         sums[c].a += a;
+        WidenColumn(p, lo[c], hi[c]);
     }
 }
 
-void AlphaColumnsScalar(const uint32_t* row, size_t n, uint32_t* lo, uint32_t* hi) {
+void EdgeRowColumnsScalar(const uint32_t* row, size_t n, uint32_t w, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
     for (size_t c = 0; c < n; ++c) {
-        const uint32_t a = row[c] & 0xFF000000u;
-        lo[c] = std::min(lo[c] & 0xFF000000u, a);
-        hi[c] = std::max(hi[c] & 0xFF000000u, a);
+        const uint32_t p = row[c], share = EdgeShare((p >> 24) * w);
+        sums[c].b += (p & 255) * share;
+        sums[c].g += ((p >> 8) & 255) * share;
+        sums[c].r += ((p >> 16) & 255) * share;
+        sums[c].a += share;
+        WidenColumn(p, lo[c], hi[c]);
     }
 }
 
@@ -64,26 +73,6 @@ void EdgeColumnsScalar(const uint32_t* row, const EdgeColumns* cols, size_t n, C
         sums[x].r += ((p0 >> 16) & 255) * v0 + ((p1 >> 16) & 255) * v1;
         sums[x].a += v0 + v1;
     }
-}
-
-void EdgeRunScalar(const uint32_t* p, size_t n, uint32_t w, uint64_t totals[4], AlphaRange& range) {
-    uint64_t b = 0, g = 0, r = 0, v = 0;
-    uint32_t lo = range.lo, hi = range.hi;
-    for (size_t c = 0; c < n; ++c) {
-        const uint32_t q = p[c], a = q >> 24, share = EdgeShare(a * w);
-        b += (q & 255) * share;
-        g += ((q >> 8) & 255) * share;
-        r += ((q >> 16) & 255) * share;
-        v += share;
-        lo = std::min(lo, a);
-        hi = std::max(hi, a);
-    }
-    totals[0] += b;
-    totals[1] += g;
-    totals[2] += r;
-    totals[3] += v;
-    range.lo = lo;
-    range.hi = hi;
 }
 
 // v * (b, g, r) of one pixel into t.
@@ -139,6 +128,50 @@ void UniformRowScalar(const UniformRowJob& job) {
     }
 }
 
+void MixedRowScalar(const MixedRowJob& job) {
+    const bool oneRow = job.bottom == nullptr;
+    const ColumnSum* inner = job.inner - job.spanFirst;
+    const ColumnSum* edgeRows = job.edgeRows - job.spanFirst;
+    const uint32_t* lo = job.lo - job.spanFirst;
+    const uint32_t* hi = job.hi - job.spanFirst;
+    for (size_t x = 0; x < job.count; ++x) {
+        const StripColumn& c = job.cols[x];
+        if (c.empty) {
+            job.out[x] = 0;
+            continue;
+        }
+        uint64_t t[4] = {job.edgeColumns[x].b, job.edgeColumns[x].g, job.edgeColumns[x].r, job.edgeColumns[x].a};
+        for (int64_t j = c.first + 1; j < c.last; ++j) {
+            t[0] += 255 * uint64_t{inner[j].b} + edgeRows[j].b;
+            t[1] += 255 * uint64_t{inner[j].g} + edgeRows[j].g;
+            t[2] += 255 * uint64_t{inner[j].r} + edgeRows[j].r;
+            t[3] += 255 * uint64_t{inner[j].a} + edgeRows[j].a;
+        }
+        uint32_t mn = 255, mx = 0;
+        for (int64_t j = c.first; j <= c.last; ++j) {
+            mn = std::min(mn, lo[j] >> 24);
+            mx = std::max(mx, hi[j] >> 24);
+        }
+        const auto corner = [&t](uint32_t p, uint32_t C) {
+            const uint32_t v = Div255((p >> 24) * C);
+            AddPixel(t, p, v);
+            t[3] += v;
+        };
+        corner(job.top[c.first], std::max(c.wFirst * job.B0, 255u));
+        if (!c.single) corner(job.top[c.last], std::max(c.wLast * job.B0, 255u));
+        if (!oneRow) {
+            corner(job.bottom[c.first], std::max(c.wFirst * job.B1, 255u));
+            if (!c.single) corner(job.bottom[c.last], std::max(c.wLast * job.B1, 255u));
+        }
+        if (t[3] == 0) {
+            job.out[x] = 0;
+            continue;
+        }
+        const uint64_t alpha = mn == mx ? mn : Quotient(t[3] * 255, WeightSum(c, job.innerRows, job.B0, job.B1, oneRow));
+        job.out[x] = PackAverage(t[0], t[1], t[2], t[3], alpha);
+    }
+}
+
 struct KernelList {
     const Kernels* items[2];
     const char* names[2];
@@ -167,9 +200,8 @@ const KernelList& List() {
 }  // namespace
 
 const Kernels& ScalarKernels() {
-    static const Kernels kernels{AlphaRangeScalar, PlainRowScalar, PremulRowScalar,
-                                 AlphaColumnsScalar, EdgeColumnsScalar, EdgeRunScalar,
-                                 UniformRowScalar};
+    static const Kernels kernels{AlphaRangeScalar,  PlainRowScalar,   PremulRowScalar, EdgeRowColumnsScalar,
+                                 EdgeColumnsScalar, UniformRowScalar, MixedRowScalar};
     return kernels;
 }
 

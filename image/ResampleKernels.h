@@ -152,23 +152,42 @@ struct UniformRowJob {
     uint32_t* out;
 };
 
+// One destination row of a strip with one block of inner rows and one span, of any alphas.
+// The inner rows and the edge rows were summed per source column; a destination pixel adds
+// the sums of its inner columns, its edge columns over the inner rows and its corners.
+struct MixedRowJob {
+    const StripColumn* cols;
+    const ColumnSum* edgeColumns;  // per destination column: its edge columns over the inner rows
+    size_t count;
+    const ColumnSum* inner;     // per source column from spanFirst: (b*a, g*a, r*a, a) over inner rows
+    const ColumnSum* edgeRows;  // per source column: (b,g,r,1) * share over both edge rows
+    const uint32_t* lo;         // per source column: alpha range over all rows, in the top byte
+    const uint32_t* hi;
+    int64_t spanFirst;
+    const uint32_t* top;     // first row of the footprint
+    const uint32_t* bottom;  // last row, or null when the footprint has one row
+    uint64_t innerRows;
+    uint32_t B0, B1;  // row weights of the first and last row
+    uint32_t* out;
+};
+
 struct Kernels {
     // Widens `range` by the alphas of row[0..n).
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
     // sums[c] += the four bytes of row[c]; widens `range` by their alphas.
     void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range);
-    // sums[c] += (b*a, g*a, r*a, a) of row[c].
-    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums);
-    // Per column alpha range over one more row: alpha in the top byte of lo[c] and hi[c]
-    // (the other bytes are unspecified).
-    void (*alphaColumns)(const uint32_t* row, size_t n, uint32_t* lo, uint32_t* hi);
+    // sums[c] += (b*a, g*a, r*a, a) of row[c]; widens the column alpha ranges lo[c] and hi[c]
+    // (alpha in the top byte, the other bytes unspecified).
+    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi);
+    // sums[c] += (b,g,r,1) * EdgeShare(a * w) of row[c], for an edge row of weight w = max(B, 1);
+    // widens lo[c] and hi[c] likewise.
+    void (*edgeRowColumns)(const uint32_t* row, size_t n, uint32_t w, ColumnSum* sums, uint32_t* lo, uint32_t* hi);
     // For each of n destination columns, its two edge pixels of one inner row:
     // sums[x] += (b,g,r,1) * EdgeShare(a * w) for both. A sum holds at most 128 rows.
     void (*edgeColumns)(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums);
-    // The inner-column pixels of an edge row: totals += (b,g,r,1) * EdgeShare(a * w) over p[0..n).
-    void (*edgeRun)(const uint32_t* p, size_t n, uint32_t w, uint64_t totals[4], AlphaRange& range);
-    // Writes the destination pixels of a UniformRowJob.
+    // Write the destination pixels of a job.
     void (*uniformRow)(const UniformRowJob& job);
+    void (*mixedRow)(const MixedRowJob& job);
 };
 
 const Kernels& ScalarKernels();

@@ -102,19 +102,27 @@ TARN_AVX2 void PlainRowAvx2(const uint32_t* row, size_t n, PlainSum* sums, Alpha
     }
 }
 
-TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums) {
+// Widens the column alpha ranges lo[c..c+3], hi[c..c+3] by four pixels.
+TARN_AVX2 inline void WidenColumns(__m128i raw, uint32_t* lo, uint32_t* hi) {
+    __m128i* l = reinterpret_cast<__m128i*>(lo);
+    __m128i* h = reinterpret_cast<__m128i*>(hi);
+    _mm_storeu_si128(l, _mm_min_epu32(_mm_loadu_si128(l), raw));
+    _mm_storeu_si128(h, _mm_max_epu32(_mm_loadu_si128(h), raw));
+}
+
+TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
     const __m256i one = _mm256_set1_epi16(1);
     size_t c = 0;
     for (; c + 4 <= n; c += 4) {
-        const __m256i w = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c)));
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
+        const __m256i w = _mm256_cvtepu8_epi16(raw);
         // (b, g, r, a) * (a, a, a, 1): at most 65025, exact in 16 bits.
-        const __m256i m = _mm256_blend_epi16(SpreadAlpha(w), one, 0x88);
-        const __m256i prod = _mm256_mullo_epi16(w, m);
+        const __m256i prod = _mm256_mullo_epi16(w, _mm256_blend_epi16(SpreadAlpha(w), one, 0x88));
         __m256i* s = reinterpret_cast<__m256i*>(sums + c);
-        const __m256i lo = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(prod));
-        const __m256i hi = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(prod, 1));
-        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), lo));
-        _mm256_storeu_si256(s + 1, _mm256_add_epi32(_mm256_loadu_si256(s + 1), hi));
+        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), _mm256_cvtepu16_epi32(_mm256_castsi256_si128(prod))));
+        _mm256_storeu_si256(s + 1, _mm256_add_epi32(_mm256_loadu_si256(s + 1),
+                                                    _mm256_cvtepu16_epi32(_mm256_extracti128_si256(prod, 1))));
+        WidenColumns(raw, lo + c, hi + c);
     }
     for (; c < n; ++c) {
         const uint32_t p = row[c], a = p >> 24;
@@ -122,21 +130,34 @@ TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums) {
         sums[c].g += ((p >> 8) & 255) * a;
         sums[c].r += ((p >> 16) & 255) * a;
         sums[c].a += a;
+        lo[c] = std::min(lo[c], p);
+        hi[c] = std::max(hi[c], p);
     }
 }
 
-TARN_AVX2 void AlphaColumnsAvx2(const uint32_t* row, size_t n, uint32_t* lo, uint32_t* hi) {
+TARN_AVX2 void EdgeRowColumnsAvx2(const uint32_t* row, size_t n, uint32_t weight, ColumnSum* sums, uint32_t* lo,
+                                  uint32_t* hi) {
+    const __m256i wv = _mm256_set1_epi16(static_cast<short>(weight));
     size_t c = 0;
-    for (; c + 8 <= n; c += 8) {
-        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + c));
-        __m256i* l = reinterpret_cast<__m256i*>(lo + c);
-        __m256i* h = reinterpret_cast<__m256i*>(hi + c);
-        _mm256_storeu_si256(l, _mm256_min_epu32(_mm256_loadu_si256(l), p));
-        _mm256_storeu_si256(h, _mm256_max_epu32(_mm256_loadu_si256(h), p));
+    for (; c + 4 <= n; c += 4) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
+        const __m256i w = _mm256_cvtepu8_epi16(raw);
+        __m256i first, second;
+        WeightedColour(w, EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(w), wv)), first, second);
+        __m256i* s = reinterpret_cast<__m256i*>(sums + c);
+        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), _mm256_permute2x128_si256(first, second, 0x20)));
+        _mm256_storeu_si256(s + 1,
+                            _mm256_add_epi32(_mm256_loadu_si256(s + 1), _mm256_permute2x128_si256(first, second, 0x31)));
+        WidenColumns(raw, lo + c, hi + c);
     }
     for (; c < n; ++c) {
-        lo[c] = std::min(lo[c], row[c]);
-        hi[c] = std::max(hi[c], row[c]);
+        const uint32_t p = row[c], share = EdgeShare((p >> 24) * weight);
+        sums[c].b += (p & 255) * share;
+        sums[c].g += ((p >> 8) & 255) * share;
+        sums[c].r += ((p >> 16) & 255) * share;
+        sums[c].a += share;
+        lo[c] = std::min(lo[c], p);
+        hi[c] = std::max(hi[c], p);
     }
 }
 
@@ -168,48 +189,22 @@ TARN_AVX2 void EdgeColumnsAvx2(const uint32_t* row, const EdgeColumns* cols, siz
     }
 }
 
-TARN_AVX2 void EdgeRunAvx2(const uint32_t* p, size_t n, uint32_t weight, uint64_t totals[4], AlphaRange& range) {
-    const __m256i wv = _mm256_set1_epi16(static_cast<short>(weight));
-    __m128i lo = _mm_set1_epi32(-1), hi = _mm_setzero_si128();
-    size_t c = 0;
-    while (c + 4 <= n) {
-        // A 32-bit lane gains at most 2 * 255 * 65025 per step; 64 steps stay below 2^32.
-        __m256i acc = _mm256_setzero_si256();
-        for (size_t steps = 0; steps < 64 && c + 4 <= n; ++steps, c += 4) {
-            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + c));
-            lo = _mm_min_epu32(lo, raw);
-            hi = _mm_max_epu32(hi, raw);
-            const __m256i w = _mm256_cvtepu8_epi16(raw);
-            const __m256i v = EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(w), wv));
-            __m256i first, second;
-            WeightedColour(w, v, first, second);
-            acc = _mm256_add_epi32(acc, _mm256_add_epi32(first, second));
-        }
-        alignas(32) uint32_t lanes[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), acc);
-        for (int i = 0; i < 4; ++i) totals[i] += uint64_t{lanes[i]} + lanes[i + 4];
-    }
-    uint32_t mn = range.lo, mx = range.hi;
-    if (c > 0) {
-        alignas(16) uint32_t l[4], h[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
-        _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
-        for (int i = 0; i < 4; ++i) {
-            mn = std::min(mn, l[i] >> 24);
-            mx = std::max(mx, h[i] >> 24);
-        }
-    }
-    for (; c < n; ++c) {
-        const uint32_t q = p[c], a = q >> 24, share = EdgeShare(a * weight);
-        totals[0] += (q & 255) * share;
-        totals[1] += ((q >> 8) & 255) * share;
-        totals[2] += ((q >> 16) & 255) * share;
-        totals[3] += share;
-        mn = std::min(mn, a);
-        mx = std::max(mx, a);
-    }
-    range.lo = mn;
-    range.hi = mx;
+// Exact conversion of 64-bit lanes below 2^52 to doubles.
+TARN_AVX2 inline __m256d U64ToDouble(__m256i v) {
+    const __m256d magic = _mm256_set1_pd(4503599627370496.0);  // 2^52
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(v, _mm256_castpd_si256(magic))), magic);
+}
+
+// Divides lanes b, g, r of `sum` by v, and `alphaNumerator` by `alphaDenominator` unless
+// `alpha` (>= 0) is given; packs the four low bytes into a pixel.
+TARN_AVX2 inline uint32_t PackQuotients(__m256d sum, double v, double alphaNumerator, double alphaDenominator,
+                                        int32_t alpha) {
+    sum = _mm256_blend_pd(sum, _mm256_set1_pd(alphaNumerator), 8);
+    __m128i q = _mm256_cvttpd_epi32(_mm256_div_pd(sum, _mm256_setr_pd(v, v, v, alphaDenominator)));
+    if (alpha >= 0) q = _mm_insert_epi32(q, alpha, 3);
+    q = _mm_and_si128(q, _mm_set1_epi32(255));
+    q = _mm_packus_epi16(_mm_packus_epi32(q, q), q);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(q));
 }
 
 // Four 32-bit lanes (b, g, r, a) of a sum or pixel as doubles.
@@ -271,28 +266,92 @@ TARN_AVX2 void UniformRowAvx2(const UniformRowJob& job) {
         edges = _mm256_fmadd_pd(_mm256_set1_pd(w.bottomLast), PixelToDouble(bottom[c.last]), edges);
         sum = _mm256_add_pd(sum, edges);
 
-        // Lanes b, g, r divide by v; the alpha lane by the weight sum when the alphas differ.
-        const double dv = static_cast<double>(v);
         double alphaNumerator = 0, alphaDenominator = 1;
         if (job.alpha < 0) {
             alphaNumerator = static_cast<double>(v * 255);
             alphaDenominator = static_cast<double>(WeightSum(c, R, job.B0, job.B1, job.bottom == nullptr));
         }
-        sum = _mm256_blend_pd(sum, _mm256_set1_pd(alphaNumerator), 8);
-        const __m256d quotient = _mm256_div_pd(sum, _mm256_setr_pd(dv, dv, dv, alphaDenominator));
-        __m128i q = _mm256_cvttpd_epi32(quotient);
-        if (job.alpha >= 0) q = _mm_insert_epi32(q, job.alpha, 3);
-        q = _mm_and_si128(q, _mm_set1_epi32(255));
-        q = _mm_packus_epi16(_mm_packus_epi32(q, q), q);
-        job.out[x] = static_cast<uint32_t>(_mm_cvtsi128_si32(q));
+        job.out[x] = PackQuotients(sum, static_cast<double>(v), alphaNumerator, alphaDenominator, job.alpha);
+    }
+}
+
+TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
+    const bool oneRow = job.bottom == nullptr;
+    const ColumnSum* inner = job.inner - job.spanFirst;
+    const ColumnSum* edgeRows = job.edgeRows - job.spanFirst;
+    const uint32_t* lo = job.lo - job.spanFirst;
+    const uint32_t* hi = job.hi - job.spanFirst;
+    const uint32_t* bottom = oneRow ? job.top : job.bottom;  // read with C = 0, adding nothing
+    const __m128i spreadLow = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3);
+    const __m128i spreadHigh = _mm_setr_epi8(4, 5, 4, 5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
+    for (size_t x = 0; x < job.count; ++x) {
+        const StripColumn& c = job.cols[x];
+        if (c.empty) {
+            job.out[x] = 0;
+            continue;
+        }
+        __m256i si = _mm256_setzero_si256(), se = si;
+        __m128i mn = _mm_set1_epi32(-1), mx = _mm_setzero_si128();
+        for (int64_t j = c.first + 1; j < c.last; ++j) {
+            si = _mm256_add_epi64(si, _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inner + j))));
+            se = _mm256_add_epi64(se, _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(edgeRows + j))));
+        }
+        int64_t j = c.first;
+        for (; j + 4 <= c.last + 1; j += 4) {
+            mn = _mm_min_epu32(mn, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + j)));
+            mx = _mm_max_epu32(mx, _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + j)));
+        }
+        alignas(16) uint32_t l[4], h[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(l), mn);
+        _mm_store_si128(reinterpret_cast<__m128i*>(h), mx);
+        uint32_t alphaLo = std::min(std::min(l[0], l[1]), std::min(l[2], l[3])) >> 24;
+        uint32_t alphaHi = std::max(std::max(h[0], h[1]), std::max(h[2], h[3])) >> 24;
+        for (; j <= c.last; ++j) {
+            alphaLo = std::min(alphaLo, lo[j] >> 24);
+            alphaHi = std::max(alphaHi, hi[j] >> 24);
+        }
+
+        // Corners: C = 0 for those the footprint lacks (Div255(0) = 0).
+        const uint32_t C0 = std::max(c.wFirst * job.B0, 255u), C1 = c.single ? 0 : std::max(c.wLast * job.B0, 255u);
+        const uint32_t C2 = oneRow ? 0 : std::max(c.wFirst * job.B1, 255u);
+        const uint32_t C3 = oneRow || c.single ? 0 : std::max(c.wLast * job.B1, 255u);
+        const __m128i px = _mm_setr_epi32(static_cast<int>(job.top[c.first]), static_cast<int>(job.top[c.last]),
+                                          static_cast<int>(bottom[c.first]), static_cast<int>(bottom[c.last]));
+        __m128i t = _mm_add_epi32(_mm_mullo_epi32(_mm_srli_epi32(px, 24), _mm_setr_epi32(C0, C1, C2, C3)),
+                                  _mm_set1_epi32(1));
+        const __m128i v = _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);  // at most 65025
+        const __m128i v16 = _mm_packus_epi32(v, v);
+        const __m256i vs = _mm256_set_m128i(_mm_shuffle_epi8(v16, spreadHigh), _mm_shuffle_epi8(v16, spreadLow));
+        __m256i first, second;
+        WeightedColour(_mm256_cvtepu8_epi16(px), vs, first, second);
+        const __m256i corners = _mm256_add_epi32(first, second);
+        const __m128i corner4 = _mm_add_epi32(_mm256_castsi256_si128(corners), _mm256_extracti128_si256(corners, 1));
+
+        const __m256i edges =
+            _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(job.edgeColumns + x))),
+                             _mm256_cvtepu32_epi64(corner4));
+        // 255 * inner + edge rows + edge columns + corners.
+        const __m256i total = _mm256_add_epi64(_mm256_add_epi64(_mm256_sub_epi64(_mm256_slli_epi64(si, 8), si), se), edges);
+        const uint64_t sumV = static_cast<uint64_t>(_mm256_extract_epi64(total, 3));
+        if (sumV == 0) {
+            job.out[x] = 0;
+            continue;
+        }
+        double alphaNumerator = 0, alphaDenominator = 1;
+        if (alphaLo != alphaHi) {
+            alphaNumerator = static_cast<double>(sumV * 255);
+            alphaDenominator = static_cast<double>(WeightSum(c, job.innerRows, job.B0, job.B1, oneRow));
+        }
+        job.out[x] = PackQuotients(U64ToDouble(total), static_cast<double>(sumV), alphaNumerator, alphaDenominator,
+                                   alphaLo == alphaHi ? static_cast<int32_t>(alphaLo) : -1);
     }
 }
 
 }  // namespace
 
 const Kernels& Avx2Kernels() {
-    static const Kernels kernels{AlphaRangeAvx2,   PlainRowAvx2,    PremulRowAvx2,
-                                 AlphaColumnsAvx2, EdgeColumnsAvx2, EdgeRunAvx2, UniformRowAvx2};
+    static const Kernels kernels{AlphaRangeAvx2,  PlainRowAvx2,   PremulRowAvx2, EdgeRowColumnsAvx2,
+                                 EdgeColumnsAvx2, UniformRowAvx2, MixedRowAvx2};
     return kernels;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "image/CImage32.h"
@@ -364,7 +365,8 @@ TEST(AreaSample, MatchesReferencePixels) {
     EXPECT_EQ(p, 0u);
 }
 
-// Every kernel set the processor runs must agree with the portable one.
+// Every kernel set the processor runs must agree with the portable one, row kernel by row
+// kernel, on random rows of every length (vector bodies and scalar tails).
 TEST(ResampleKernels, AgreeWithScalar) {
     const resample::Kernels* sets[4];
     const char* names[4];
@@ -373,19 +375,22 @@ TEST(ResampleKernels, AgreeWithScalar) {
     std::mt19937 rng(8);
     std::uniform_int_distribution<uint32_t> any(0, 0xFFFFFFFFu);
     std::vector<uint32_t> row(700);
+    const auto same = [](const resample::ColumnSum& x, const resample::ColumnSum& y) {
+        return x.b == y.b && x.g == y.g && x.r == y.r && x.a == y.a;
+    };
     for (size_t s = 1; s < count; ++s) {
         const resample::Kernels& k = *sets[s];
-        for (int round = 0; round < 50; ++round) {
+        for (int round = 0; round < 60; ++round) {
             for (uint32_t& p : row) p = round % 3 == 0 ? (any(rng) | 0xFF000000u) : any(rng);
             const size_t n = 1 + any(rng) % 699, offset = any(rng) % (700 - n + 1);
             const uint32_t* p = row.data() + offset;
+            SCOPED_TRACE(std::string(names[s]) + " n=" + std::to_string(n));
 
-            std::vector<resample::ColumnSum> a(n, {7, 8, 9, 10}), b = a;
-            scalar.premulRow(p, n, a.data());
-            k.premulRow(p, n, b.data());
-            for (size_t c = 0; c < n; ++c)
-                ASSERT_TRUE(a[c].b == b[c].b && a[c].g == b[c].g && a[c].r == b[c].r && a[c].a == b[c].a)
-                    << names[s] << " premulRow column " << c;
+            resample::AlphaRange ra, rb;
+            scalar.alphaRange(p, n, ra);
+            k.alphaRange(p, n, rb);
+            EXPECT_EQ(ra.lo, rb.lo);
+            EXPECT_EQ(ra.hi, rb.hi);
 
             std::vector<resample::PlainSum> pa(n, {1, 2, 3, 4}), pb = pa;
             resample::AlphaRange qa, qb;
@@ -394,29 +399,28 @@ TEST(ResampleKernels, AgreeWithScalar) {
             EXPECT_EQ(qa.lo, qb.lo);
             EXPECT_EQ(qa.hi, qb.hi);
             for (size_t c = 0; c < n; ++c)
-                ASSERT_TRUE(pa[c].b == pb[c].b && pa[c].g == pb[c].g && pa[c].r == pb[c].r && pa[c].a == pb[c].a)
-                    << names[s] << " plainRow column " << c;
+                ASSERT_TRUE(pa[c].b == pb[c].b && pa[c].g == pb[c].g && pa[c].r == pb[c].r && pa[c].a == pb[c].a) << c;
 
-            resample::AlphaRange ra, rb;
-            scalar.alphaRange(p, n, ra);
-            k.alphaRange(p, n, rb);
-            EXPECT_EQ(ra.lo, rb.lo) << names[s];
-            EXPECT_EQ(ra.hi, rb.hi) << names[s];
-
-            std::vector<uint32_t> loA(n, 0xFFFFFFFFu), hiA(n, 0), loB = loA, hiB = hiA;
-            scalar.alphaColumns(p, n, loA.data(), hiA.data());
-            k.alphaColumns(p, n, loB.data(), hiB.data());
-            for (size_t c = 0; c < n; ++c)
-                ASSERT_TRUE(loA[c] >> 24 == loB[c] >> 24 && hiA[c] >> 24 == hiB[c] >> 24) << names[s] << " " << c;
-
+            // Column kernels: sums and alpha ranges, applied over two rows.
             const uint32_t w = 1 + any(rng) % 255;
-            uint64_t ta[4] = {1, 2, 3, 4}, tb[4] = {1, 2, 3, 4};
-            resample::AlphaRange ea, eb;
-            scalar.edgeRun(p, n, w, ta, ea);
-            k.edgeRun(p, n, w, tb, eb);
-            for (int i = 0; i < 4; ++i) ASSERT_EQ(ta[i], tb[i]) << names[s] << " edgeRun lane " << i;
-            EXPECT_EQ(ea.lo, eb.lo);
-            EXPECT_EQ(ea.hi, eb.hi);
+            for (int kernel = 0; kernel < 2; ++kernel) {
+                std::vector<resample::ColumnSum> a(n, {7, 8, 9, 10}), b = a;
+                std::vector<uint32_t> loA(n, 0xFFFFFFFFu), hiA(n, 0), loB = loA, hiB = hiA;
+                for (const uint32_t* q : {p, static_cast<const uint32_t*>(row.data() + (700 - n))}) {
+                    if (kernel == 0) {
+                        scalar.premulRow(q, n, a.data(), loA.data(), hiA.data());
+                        k.premulRow(q, n, b.data(), loB.data(), hiB.data());
+                    } else {
+                        scalar.edgeRowColumns(q, n, w, a.data(), loA.data(), hiA.data());
+                        k.edgeRowColumns(q, n, w, b.data(), loB.data(), hiB.data());
+                    }
+                }
+                for (size_t c = 0; c < n; ++c) {
+                    ASSERT_TRUE(same(a[c], b[c])) << "kernel " << kernel << " column " << c;
+                    ASSERT_EQ(loA[c] >> 24, loB[c] >> 24) << "kernel " << kernel << " column " << c;
+                    ASSERT_EQ(hiA[c] >> 24, hiB[c] >> 24) << "kernel " << kernel << " column " << c;
+                }
+            }
 
             std::vector<resample::EdgeColumns> cols(1 + any(rng) % 300);
             for (auto& c : cols) {
@@ -425,14 +429,12 @@ TEST(ResampleKernels, AgreeWithScalar) {
                 c.wFirst = 1 + any(rng) % 255;
                 c.wLast = any(rng) % 256;
             }
-            std::vector<resample::ColumnSum> ea4(cols.size(), {1, 2, 3, 4}), eb4 = ea4;
+            std::vector<resample::ColumnSum> ea(cols.size(), {1, 2, 3, 4}), eb = ea;
             for (int r = 0; r < 3; ++r) {
-                scalar.edgeColumns(row.data(), cols.data(), cols.size(), ea4.data());
-                k.edgeColumns(row.data(), cols.data(), cols.size(), eb4.data());
+                scalar.edgeColumns(row.data(), cols.data(), cols.size(), ea.data());
+                k.edgeColumns(row.data(), cols.data(), cols.size(), eb.data());
             }
-            for (size_t c = 0; c < cols.size(); ++c)
-                ASSERT_TRUE(ea4[c].b == eb4[c].b && ea4[c].g == eb4[c].g && ea4[c].r == eb4[c].r && ea4[c].a == eb4[c].a)
-                    << names[s] << " edgeColumns " << c;
+            for (size_t c = 0; c < cols.size(); ++c) ASSERT_TRUE(same(ea[c], eb[c])) << "edgeColumns " << c;
         }
     }
 }
