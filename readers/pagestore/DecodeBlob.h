@@ -3,15 +3,11 @@
 
 #include <cstdint>
 
+#include "readers/pagestore/CodedBlobDecoder.h"
 #include "readers/pagestore/ReadablePageStore.h"
 #include "readers/pagestore/ZstdContextPool.h"
 
 namespace pagestore {
-
-constexpr uint8_t kCodingStored = 0xFF;
-constexpr uint8_t kCodingZstd = 3;
-// Counts handed to BlobReader::Read and to zstd are 32-bit: larger sizes are refused.
-constexpr uint64_t kMaxBlobBytes = 0x7FFFFFFF;
 
 // Decodes blob `blobId`. Reports its coding and declared decoded size. On true, `buffer` is a
 // malloc block owned by the caller (free it) holding `bufferSize` initialised bytes: for zstd

@@ -5,10 +5,6 @@
 
 namespace tarn {
 
-namespace {
-constexpr int kMalformedBlobCode = 2;
-}
-
 HzdDocument::HzdDocument(std::unique_ptr<pagestore::ReadablePageStore> store,
                          pagestore::ZstdContextPool::CreateContextFunction createContext)
     : store_(std::move(store)), pool_(createContext) {}

@@ -11,6 +11,9 @@ namespace tarn {
 
 class HzdDocument {
 public:
+    // The code of the FException that replaces a malformed pixel blob's HZDError.
+    static constexpr int kMalformedBlobCode = 2;
+
     explicit HzdDocument(std::unique_ptr<pagestore::ReadablePageStore> store,
                          pagestore::ZstdContextPool::CreateContextFunction createContext = &ZSTD_createDCtx);
     HzdDocument(const HzdDocument&) = delete;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "readers/pagestore/BlobReader.h"
+#include "readers/pagestore/CodedBlobDecoder.h"
 #include "readers/pagestore/Errors.h"
 
 namespace tarn {
@@ -16,8 +17,7 @@ RootTable ReadRootTable(HzdDocument& document) {
     pagestore::BlobReader reader(document.Store(), kRootBlob);
     uint64_t size = reader.BlobSize();
     // Sizes no Document buffer can have; refused before anything is allocated.
-    if (size < hzd::kMinDocumentBytes || size > hzd::kMaxDocumentBytes)
-        throw HZDError("Wrong binary format");
+    if (size < hzd::kMinDocumentBytes || size > hzd::kMaxDocumentBytes) throw HZDError("Wrong binary format");
     RootTable root;
     root.buffer.reset(static_cast<uint8_t*>(std::malloc(size)));
     if (!root.buffer) throw HZDError("Fail to alloc");
@@ -30,7 +30,36 @@ RootTable ReadRootTable(HzdDocument& document) {
 
 namespace {
 
-// Copies what the blob holds and clears the rest, so no pixel is left uninitialised.
+// A small image's size and pixels, kept so that it can be put back as it was.
+class SavedImage {
+public:
+    bool Take(const CImage32& image) {
+        width_ = image.Width();
+        height_ = image.Height();
+        if (int64_t(width_) * height_ > kMaxPixels) return false;
+        for (int32_t y = 0, i = 0; y < height_; ++y)
+            for (int32_t x = 0; x < width_; ++x) pixels_[i++] = image.GetPixel(x, y);
+        return true;
+    }
+    void Restore(CImage32& image) const {
+        if (!image.Resize(width_, height_) || image.Width() != width_ || image.Height() != height_) return;
+        for (int32_t y = 0, i = 0; y < height_; ++y)
+            for (int32_t x = 0; x < width_; ++x) image.SetPixel(x, y, pixels_[i++]);
+    }
+
+private:
+    static constexpr int kMaxPixels = 64;
+    int32_t width_ = 0, height_ = 0;
+    uint32_t pixels_[kMaxPixels] = {};
+};
+
+// A failed resize leaves the image 1 x 1: only an image of the preview's size is written.
+bool ResizeExactly(CImage32& image, uint32_t w, uint32_t h) {
+    return image.Resize(static_cast<int32_t>(w), static_cast<int32_t>(h)) && image.Width() == static_cast<int32_t>(w) &&
+           image.Height() == static_cast<int32_t>(h);
+}
+
+// Copies what the block holds and clears the rest, so no pixel is left uninitialised.
 void CopyPixels(CImage32& image, const uint8_t* block, uint64_t blockBytes) {
     const size_t w = static_cast<size_t>(image.Width());
     const size_t h = static_cast<size_t>(image.Height());
@@ -47,6 +76,41 @@ void CopyPixels(CImage32& image, const uint8_t* block, uint64_t blockBytes) {
         if (i * 4 + 4 <= available) std::memcpy(&value, block + i * 4, 4);
         image.SetPixel(static_cast<int32_t>(i % w), static_cast<int32_t>(i / w), value);
     }
+}
+
+// Decodes the pixel blob into the image. The outcome is that of decoding into a heap block of
+// its own and copying: a blob that cannot be decoded leaves the image as it was (true). When
+// the caller's image is small enough to put back and the decoded bytes cannot exceed the
+// image, they land in the image directly, saving a block and a copy of the whole preview.
+bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t w, uint32_t h) {
+    pagestore::CodedBlobDecoder decoder(document.Store(), document.Pool(), blobId);
+    if (!decoder.Prepare()) return true;
+    const uint64_t needed = uint64_t(w) * h * 4;
+    const uint64_t bound = decoder.OutputBound();
+    uint64_t produced = 0;
+
+    SavedImage saved;
+    bool direct = decoder.Coding() == pagestore::kCodingStored || bound <= needed;
+    if (direct && saved.Take(image)) {
+        if (!ResizeExactly(image, w, h)) return false;
+        if (auto* pixels = reinterpret_cast<uint8_t*>(image.Pixels())) {
+            if (!decoder.DecodeInto(pixels, decoder.Coding() == pagestore::kCodingStored ? needed : bound, produced)) {
+                saved.Restore(image);
+                return true;
+            }
+            std::memset(pixels + produced, 0, needed - produced);
+            return true;
+        }
+        saved.Restore(image);  // pixel memory in pieces: decode into a block after all
+    }
+
+    std::unique_ptr<uint8_t, FreeBlock> block(static_cast<uint8_t*>(std::malloc(bound ? bound : 1)));
+    if (!block) return true;
+    if (!decoder.DecodeInto(block.get(), bound, produced)) return true;
+    decoder.Close();
+    if (!ResizeExactly(image, w, h)) return false;
+    CopyPixels(image, block.get(), produced);
+    return true;
 }
 
 }  // namespace
@@ -71,19 +135,11 @@ bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& heig
     width = static_cast<int>(w);
     height = static_cast<int>(h);
     if (w == 0 || h == 0 || w > kMaxPreviewEdge || h > kMaxPreviewEdge) return false;
-
-    uint8_t coding = 0;
-    uint64_t decodedSize = 0, blockBytes = 0;
-    uint8_t* raw = nullptr;
-    if (!document.DecodeBlob(static_cast<int64_t>(blobId), coding, decodedSize, raw, blockBytes)) return true;
-    std::unique_ptr<uint8_t, FreeBlock> block(raw);
-
-    // A failed resize leaves the image 1 x 1: only an image of the preview's size is written.
-    if (!image.Resize(static_cast<int32_t>(w), static_cast<int32_t>(h)) ||
-        image.Width() != static_cast<int32_t>(w) || image.Height() != static_cast<int32_t>(h))
-        return false;
-    CopyPixels(image, block.get(), blockBytes);
-    return true;
+    try {
+        return LoadPixels(image, document, static_cast<int64_t>(blobId), w, h);
+    } catch (const HZDError& e) {
+        throw FException(e.what(), HzdDocument::kMalformedBlobCode);
+    }
 }
 
 }  // namespace tarn

@@ -431,3 +431,44 @@ TEST(MessageBoxSink, DefaultWritesCaptionAndTextToStandardError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pixels land in the image directly only when nothing else could change the outcome; these
+// cases take the other road and must end the same way.
+TEST_F(ReadPageStore, BlobLargerThanThePreviewGivesItsFirstRows) {
+    const PreviewImage& preview = SmallPreview();
+    for (uint8_t coding : {testdoc::kZstd, testdoc::kStored}) {
+        SCOPED_TRACE(int(coding));
+        Layout layout = WithCoding(coding);
+        layout.claimedWidth = 20;  // rows of 20 taken from data written with rows of 37
+        tarn::CImage32 image;
+        EXPECT_TRUE(RunBytes(Document(layout), image));
+        ASSERT_EQ(image.Width(), 20);
+        ASSERT_EQ(image.Height(), int32_t(preview.height));
+        EXPECT_EQ(std::memcmp(image.Pixels(), preview.pixels.data(), 20 * preview.height * 4), 0);
+    }
+}
+
+TEST_F(ReadPageStore, LargeCallerImageIsLeftAsItWasWhenThePixelsCannotBeDecoded) {
+    Layout broken;
+    broken.declaredSize = 10;  // zstd refuses: the frame holds more
+    for (bool decodable : {false, true}) {
+        SCOPED_TRACE(decodable);
+        tarn::CImage32 image;
+        ASSERT_TRUE(image.Resize(100, 100));
+        image.Fill(0xCAFEF00D);
+        IStream* stream = testdoc::CreateMemoryStream(decodable ? Document() : Document(broken));
+        EXPECT_TRUE(ReadPageStoreThumbnail(image, stream));
+        stream->Release();
+        if (decodable) {
+            EXPECT_TRUE(ShowsPreview(image, SmallPreview()));
+        } else {
+            ASSERT_EQ(image.Width(), 100);
+            EXPECT_EQ(image.GetPixel(0, 0), 0xCAFEF00Du);
+            EXPECT_EQ(image.GetPixel(99, 99), 0xCAFEF00Du);
+        }
+    }
+}
+
+}  // namespace
