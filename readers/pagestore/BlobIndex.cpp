@@ -45,10 +45,10 @@ void BlobIndex::Build(uint64_t blobSize) {
     uint64_t needed = dataPages > kHeadSlots ? (dataPages - kHeadSlots + kIndexSlots - 1) / kIndexSlots : 0;
 
     // Only the index pages the size needs are read, which also bounds a chain that loops.
-    indexPages_.reserve(static_cast<size_t>(needed));
     while (v != -1 && indexPages_.size() < needed) {
-        uint8_t* page = store_.ReadPage(v);
-        indexPages_.push_back({v, page});
+        // The slot first: once a page is read, nothing may throw before it is recorded.
+        indexPages_.push_back({v, nullptr});
+        uint8_t* page = indexPages_.back().page = store_.ReadPage(v);
         v = LoadI64(page);
     }
     if (indexPages_.size() < needed) throw tarn::HZDError("Invalid index chain");
@@ -63,7 +63,8 @@ int64_t BlobIndex::DataPageVidx(uint64_t j) const {
 }
 
 void BlobIndex::Release() noexcept {
-    for (const IndexPage& p : indexPages_) store_.TryReleasePage(p.page, p.vidx);
+    for (const IndexPage& p : indexPages_)
+        if (p.page) store_.TryReleasePage(p.page, p.vidx);
     indexPages_.clear();
 }
 

@@ -36,7 +36,8 @@ RPageStore<Mapper>::~RPageStore() {
 template <class Mapper>
 void RPageStore<Mapper>::ReleaseMapPages() noexcept {
     if (mapPagesReleased_) return;
-    for (uint8_t* page : pageMap_.mapPages) mapper_.TryReleaseFilePage(page);
+    for (uint8_t* page : pageMap_.mapPages)
+        if (page) mapper_.TryReleaseFilePage(page);
     pageMap_.mapPages.clear();
     mapPagesReleased_ = true;
 }
@@ -58,9 +59,9 @@ void RPageStore<Mapper>::Open() {
     std::unordered_set<uint64_t> seen;
     for (uint64_t f = LoadU64(head_.page + kFirstMapPageOffset); f != 0;) {
         if (!seen.insert(f).second) throw std::runtime_error("Invalid map chain");
-        pageMap_.mapPages.reserve(pageMap_.mapPages.size() + 1);
-        uint8_t* page = mapper_.ReadFilePage(f);
-        pageMap_.mapPages.push_back(page);
+        // The slot first: once a page is read, nothing may throw before the store owns it.
+        pageMap_.mapPages.push_back(nullptr);
+        uint8_t* page = pageMap_.mapPages.back() = mapper_.ReadFilePage(f);
         f = LoadU64(page + kNextMapPageOffset);
     }
 }

@@ -37,12 +37,14 @@ public:
         width_ = image.Width();
         height_ = image.Height();
         if (int64_t(width_) * height_ > kMaxPixels) return false;
+        ScopedPixelLock lock(image);
         for (int32_t y = 0, i = 0; y < height_; ++y)
             for (int32_t x = 0; x < width_; ++x) pixels_[i++] = image.GetPixel(x, y);
         return true;
     }
     void Restore(CImage32& image) const {
         if (!image.Resize(width_, height_) || image.Width() != width_ || image.Height() != height_) return;
+        ScopedPixelLock lock(image);
         for (int32_t y = 0, i = 0; y < height_; ++y)
             for (int32_t x = 0; x < width_; ++x) image.SetPixel(x, y, pixels_[i++]);
     }
@@ -65,6 +67,7 @@ void CopyPixels(CImage32& image, const uint8_t* block, uint64_t blockBytes) {
     const size_t h = static_cast<size_t>(image.Height());
     const size_t needed = w * h * 4;
     const size_t available = static_cast<size_t>(std::min<uint64_t>(blockBytes, needed));
+    ScopedPixelLock lock(image);
     if (uint32_t* pixels = image.Pixels()) {
         if (available) std::memcpy(pixels, block, available);
         std::memset(reinterpret_cast<uint8_t*>(pixels) + available, 0, needed - available);
@@ -93,15 +96,17 @@ bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t
     bool direct = decoder.Coding() == pagestore::kCodingStored || bound <= needed;
     if (direct && saved.Take(image)) {
         if (!ResizeExactly(image, w, h)) return false;
-        if (auto* pixels = reinterpret_cast<uint8_t*>(image.Pixels())) {
-            if (!decoder.DecodeInto(pixels, decoder.Coding() == pagestore::kCodingStored ? needed : bound, produced)) {
-                saved.Restore(image);
-                return true;
-            }
-            std::memset(pixels + produced, 0, needed - produced);
-            return true;
+        bool decoded;
+        {
+            ScopedPixelLock lock(image);
+            auto* pixels = reinterpret_cast<uint8_t*>(image.Pixels());
+            decoded = pixels && decoder.DecodeInto(pixels, decoder.Coding() == pagestore::kCodingStored ? needed : bound,
+                                                   produced);
+            if (decoded) std::memset(pixels + produced, 0, needed - produced);
         }
-        saved.Restore(image);  // pixel memory in pieces: decode into a block after all
+        if (decoded) return true;
+        saved.Restore(image);
+        return true;
     }
 
     std::unique_ptr<uint8_t, FreeBlock> block(static_cast<uint8_t*>(std::malloc(bound ? bound : 1)));
