@@ -25,7 +25,7 @@ namespace {
 
 constexpr uint64_t kUnit = Pager::kUnit;
 constexpr int kThreads = 4;
-constexpr int kIterations = 2500;
+constexpr int kIterations = 5000;
 
 struct Shared {
     NMemHandle* handle;
