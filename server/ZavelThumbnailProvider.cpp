@@ -67,40 +67,74 @@ FittedSize FitIntoSquare(int32_t w, int32_t h, UINT cx) {
     return {n, static_cast<int32_t>(n / r)};
 }
 
+namespace {
+
+// Copies `image` into the bottom-up bits of an n x n bitmap: bottom row first, each row the
+// pixel words least significant byte first, which is their layout in memory on every target.
+// Pixels the image does not have count as 0.
+void CopyBottomUp(const tarn::CImage32& image, int32_t n, BYTE* out) {
+    static_assert(std::endian::native == std::endian::little);
+    const size_t rowBytes = static_cast<size_t>(n > 0 ? n : 0) * 4;
+    const bool whole = image.Width() == n && image.Height() == n && image.Pixels();
+    for (int32_t row = n - 1; row >= 0; --row, out += rowBytes) {
+        if (whole) {
+            std::memcpy(out, image.RowAddress(row), rowBytes);
+            continue;
+        }
+        std::memset(out, 0, rowBytes);
+        const int32_t have = row < image.Height() ? std::min(image.Width(), n) : 0;
+        for (int32_t col = 0; col < have; ++col) {
+            const uint32_t p = image.GetPixel(col, row);
+            std::memcpy(out + static_cast<size_t>(col) * 4, &p, 4);
+        }
+    }
+}
+
+}  // namespace
+
 HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHATYPE* pdwAlpha) {
     const int32_t n = static_cast<int32_t>(cx);
 
     // A canvas that cannot be allocated stays 1 x 1; the request goes on regardless.
     tarn::CImage32 canvas;
-    canvas.Resize(n, n);
-    canvas.Fill(0x00000000u);
+    const bool canvasWhole = canvas.Resize(n, n) && canvas.Width() == n && canvas.Height() == n && canvas.Pixels();
 
     if (!stream_) return S_FALSE;
 
-    bool read;
-    {
-        tarn::CImage32 source;
-        tarn::CImage32 scaled;
-        read = reader_(source, stream_);
-        ReleaseStream();
-        if (!read) return S_FALSE;
+    tarn::CImage32 source;
+    tarn::CImage32 scaled;
+    const bool read = reader_(source, stream_);
+    ReleaseStream();
+    if (!read) return S_FALSE;
 
-        FittedSize fit = FitIntoSquare(source.Width(), source.Height(), cx);
+    // Resampling to the source's own size copies every pixel unchanged, so a preview that
+    // already has the fitted size is placed as it is.
+    const FittedSize fit = FitIntoSquare(source.Width(), source.Height(), cx);
+    const tarn::CImage32* placed = &source;
+    if (std::max(fit.width, 1) != source.Width() || std::max(fit.height, 1) != source.Height()) {
         scaled.Resize(fit.width, fit.height);
-        const int32_t sw = scaled.Width();
-        const int32_t sh = scaled.Height();
-        tarn::Resample(scaled, source, sw, sh);
+        tarn::Resample(scaled, source, scaled.Width(), scaled.Height());
+        placed = &scaled;
+    }
+    const int32_t sw = placed->Width();
+    const int32_t sh = placed->Height();
 
+    // A placed image that covers the whole canvas would overwrite every pixel of it: it goes
+    // to the bitmap directly, without the clear and the copy.
+    const tarn::CImage32* picture = placed;
+    if (!(canvasWhole && sw == n && sh == n)) {
+        canvas.Fill(0x00000000u);
         const int32_t x = static_cast<int32_t>(cx >> 1) - sw / 2;
         const int32_t y = static_cast<int32_t>(cx >> 1) - sh / 2;
         tarn::BlendParams params;
         params.reserved = -1;
-        params.mode = 0;
+        params.mode = 0;  // plain copy of each pixel word
         params.opacity = 255;
         params.linearLight = 0;
         params.colour = 0xFF000000u;
         params.keyColour = 0;
-        canvas.Blit(params, x, y, scaled, sw, sh);
+        canvas.Blit(params, x, y, *placed, sw, sh);
+        picture = &canvas;
     }
 
     BITMAPINFO info{};
@@ -115,26 +149,7 @@ HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHA
     *phbmp = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!*phbmp || !bits) return S_FALSE;
 
-    // Bottom canvas row first; each row is the pixel words least significant byte first,
-    // which is their layout in memory on every target.
-    static_assert(std::endian::native == std::endian::little);
-    auto* out = static_cast<BYTE*>(bits);
-    const size_t rowBytes = static_cast<size_t>(n > 0 ? n : 0) * 4;
-    const bool whole = canvas.Width() == n && canvas.Height() == n && canvas.Pixels();
-    for (int32_t row = n - 1; row >= 0; --row, out += rowBytes) {
-        if (whole) {
-            std::memcpy(out, canvas.RowAddress(row), rowBytes);
-            continue;
-        }
-        // A canvas left smaller than cx x cx: pixels it does not have count as 0.
-        std::memset(out, 0, rowBytes);
-        const int32_t have = row < canvas.Height() ? std::min(canvas.Width(), n) : 0;
-        for (int32_t col = 0; col < have; ++col) {
-            const uint32_t p = canvas.GetPixel(col, row);
-            std::memcpy(out + static_cast<size_t>(col) * 4, &p, 4);
-        }
-    }
-
+    CopyBottomUp(*picture, n, static_cast<BYTE*>(bits));
     *pdwAlpha = WTSAT_ARGB;
     return S_OK;
 }
