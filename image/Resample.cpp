@@ -82,11 +82,12 @@ struct StripState {
     uint64_t totals[kStripColumns][4];  // b, g, r, v
     AlphaRange alpha[kStripColumns];
     ColumnSum edgeSums[kStripColumns];
+    // Four spare columns let the vector kernels read a few columns past a footprint.
     union {  // inner rows are summed one way or the other
-        ColumnSum innerSums[kSpanColumns];
-        PlainSum plain[kSpanColumns];
+        ColumnSum innerSums[kSpanColumns + 4];
+        PlainSum plain[kSpanColumns + 4];
     };
-    ColumnSum edgeRowSums[kSpanColumns];
+    ColumnSum edgeRowSums[kSpanColumns + 4];
     uint32_t columnLo[kSpanColumns];
     uint32_t columnHi[kSpanColumns];
     int32_t count;
@@ -220,8 +221,8 @@ void MixedRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, c
     const uint32_t* top = src + fy.first * W;
     const uint32_t* bottom = singleRow ? nullptr : src + fy.last * W;
     const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
-    std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
-    std::memset(s.edgeRowSums, 0, n * sizeof(ColumnSum));
+    std::memset(s.innerSums, 0, (n + 4) * sizeof(ColumnSum));
+    std::memset(s.edgeRowSums, 0, (n + 4) * sizeof(ColumnSum));
     std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
     std::fill_n(s.columnHi, n, 0u);
     std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));

@@ -108,17 +108,14 @@ struct StripColumn {
 
 // Sum of the weights C over a footprint of `innerRows` inner rows and edge rows of weights
 // B0 and (unless it has one row) B1.
+inline uint64_t EdgeRowWeightSum(const StripColumn& c, uint32_t B) {
+    const uint64_t last = c.single ? 0 : std::max(c.wLast * B, 255u);
+    return static_cast<uint64_t>(c.inner) * std::max(255 * B, 255u) + std::max(c.wFirst * B, 255u) + last;
+}
 inline uint64_t WeightSum(const StripColumn& c, uint64_t innerRows, uint32_t B0, uint32_t B1, bool singleRow) {
-    const auto edgeRow = [&c](uint32_t B) {
-        uint64_t sum = static_cast<uint64_t>(c.inner) * std::max(255 * B, 255u) + std::max(c.wFirst * B, 255u);
-        if (!c.single) sum += std::max(c.wLast * B, 255u);
-        return sum;
-    };
-    uint64_t columns = std::max(c.wFirst, 1u);
-    if (!c.single) columns += 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u);
-    uint64_t sum = innerRows * 255 * columns + edgeRow(B0);
-    if (!singleRow) sum += edgeRow(B1);
-    return sum;
+    const uint64_t columns =
+        std::max(c.wFirst, 1u) + (c.single ? 0 : 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u));
+    return innerRows * 255 * columns + EdgeRowWeightSum(c, B0) + (singleRow ? 0 : EdgeRowWeightSum(c, B1));
 }
 
 // Shares v of the edge pixels of one destination column when the inner rows, the first row
@@ -159,8 +156,10 @@ struct MixedRowJob {
     const StripColumn* cols;
     const ColumnSum* edgeColumns;  // per destination column: its edge columns over the inner rows
     size_t count;
-    const ColumnSum* inner;     // per source column from spanFirst: (b*a, g*a, r*a, a) over inner rows
-    const ColumnSum* edgeRows;  // per source column: (b,g,r,1) * share over both edge rows
+    // Per source column from spanFirst: (b*a, g*a, r*a, a) over the inner rows, and
+    // (b,g,r,1) * share over both edge rows; both readable (any values) 4 columns past the span.
+    const ColumnSum* inner;
+    const ColumnSum* edgeRows;
     const uint32_t* lo;         // per source column: alpha range over all rows, in the top byte
     const uint32_t* hi;
     int64_t spanFirst;

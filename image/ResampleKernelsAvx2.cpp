@@ -275,6 +275,16 @@ TARN_AVX2 void UniformRowAvx2(const UniformRowJob& job) {
     }
 }
 
+// Lanes of the first n of four columns (two columns of four lanes per register).
+alignas(32) const uint32_t kInnerMaskBits[5][16] = {
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {~0u, ~0u, ~0u, ~0u, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, 0, 0, 0, 0, 0, 0, 0, 0},
+    {~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, 0, 0, 0, 0},
+    {~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u},
+};
+TARN_AVX2 inline __m256i Load2(const ColumnSum* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
 TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
     const bool oneRow = job.bottom == nullptr;
     const ColumnSum* inner = job.inner - job.spanFirst;
@@ -290,25 +300,46 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
             job.out[x] = 0;
             continue;
         }
-        __m256i si = _mm256_setzero_si256(), se = si;
+        __m256i si, se;
         __m128i mn = _mm_set1_epi32(-1), mx = _mm_setzero_si128();
-        for (int64_t j = c.first + 1; j < c.last; ++j) {
-            si = _mm256_add_epi64(si, _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inner + j))));
-            se = _mm256_add_epi64(se, _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(edgeRows + j))));
+        if (c.inner <= 4) {
+            // Up to four inner columns without a loop: masked, their sums fit 32-bit lanes.
+            const __m256i m[2] = {_mm256_load_si256(reinterpret_cast<const __m256i*>(kInnerMaskBits[c.inner])),
+                                  _mm256_load_si256(reinterpret_cast<const __m256i*>(kInnerMaskBits[c.inner] + 8))};
+            const ColumnSum* ip = inner + c.first + 1;
+            const ColumnSum* ep = edgeRows + c.first + 1;
+            const __m256i i4 = _mm256_add_epi32(_mm256_and_si256(m[0], Load2(ip)), _mm256_and_si256(m[1], Load2(ip + 2)));
+            const __m256i e4 = _mm256_add_epi32(_mm256_and_si256(m[0], Load2(ep)), _mm256_and_si256(m[1], Load2(ep + 2)));
+            si = _mm256_cvtepu32_epi64(_mm_add_epi32(_mm256_castsi256_si128(i4), _mm256_extracti128_si256(i4, 1)));
+            se = _mm256_cvtepu32_epi64(_mm_add_epi32(_mm256_castsi256_si128(e4), _mm256_extracti128_si256(e4, 1)));
+        } else {
+            si = se = _mm256_setzero_si256();
+            for (int64_t j = c.first + 1; j < c.last; ++j) {
+                si = _mm256_add_epi64(si, _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inner + j))));
+                se = _mm256_add_epi64(se, _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(edgeRows + j))));
+            }
         }
-        int64_t j = c.first;
-        for (; j + 4 <= c.last + 1; j += 4) {
-            mn = _mm_min_epu32(mn, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + j)));
-            mx = _mm_max_epu32(mx, _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + j)));
-        }
-        alignas(16) uint32_t l[4], h[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(l), mn);
-        _mm_store_si128(reinterpret_cast<__m128i*>(h), mx);
-        uint32_t alphaLo = std::min(std::min(l[0], l[1]), std::min(l[2], l[3])) >> 24;
-        uint32_t alphaHi = std::max(std::max(h[0], h[1]), std::max(h[2], h[3])) >> 24;
-        for (; j <= c.last; ++j) {
-            alphaLo = std::min(alphaLo, lo[j] >> 24);
-            alphaHi = std::max(alphaHi, hi[j] >> 24);
+        // Alpha range over columns first..last: overlapping groups of four, or one by one
+        // when there are fewer than four.
+        uint32_t alphaLo = 255, alphaHi = 0;
+        if (c.last - c.first >= 3) {
+            for (int64_t j = c.first;; j += 4) {
+                const int64_t g = std::min(j, c.last - 3);
+                mn = _mm_min_epu32(mn, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + g)));
+                mx = _mm_max_epu32(mx, _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + g)));
+                if (g == c.last - 3) break;
+            }
+            mn = _mm_min_epu32(mn, _mm_shuffle_epi32(mn, 0x4E));
+            mx = _mm_max_epu32(mx, _mm_shuffle_epi32(mx, 0x4E));
+            mn = _mm_min_epu32(mn, _mm_shuffle_epi32(mn, 0xB1));
+            mx = _mm_max_epu32(mx, _mm_shuffle_epi32(mx, 0xB1));
+            alphaLo = static_cast<uint32_t>(_mm_cvtsi128_si32(mn)) >> 24;
+            alphaHi = static_cast<uint32_t>(_mm_cvtsi128_si32(mx)) >> 24;
+        } else {
+            for (int64_t j = c.first; j <= c.last; ++j) {
+                alphaLo = std::min(alphaLo, lo[j] >> 24);
+                alphaHi = std::max(alphaHi, hi[j] >> 24);
+            }
         }
 
         // Corners: C = 0 for those the footprint lacks (Div255(0) = 0).
@@ -332,18 +363,15 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
                              _mm256_cvtepu32_epi64(corner4));
         // 255 * inner + edge rows + edge columns + corners.
         const __m256i total = _mm256_add_epi64(_mm256_add_epi64(_mm256_sub_epi64(_mm256_slli_epi64(si, 8), si), se), edges);
+        // Without branches on the data: a footprint of one alpha keeps it (numerator alpha,
+        // denominator 1), and v = 0 (all transparent) gives 0 / 1 in every lane.
         const uint64_t sumV = static_cast<uint64_t>(_mm256_extract_epi64(total, 3));
-        if (sumV == 0) {
-            job.out[x] = 0;
-            continue;
-        }
-        double alphaNumerator = 0, alphaDenominator = 1;
-        if (alphaLo != alphaHi) {
-            alphaNumerator = static_cast<double>(sumV * 255);
-            alphaDenominator = static_cast<double>(WeightSum(c, job.innerRows, job.B0, job.B1, oneRow));
-        }
-        job.out[x] = PackQuotients(U64ToDouble(total), static_cast<double>(sumV), alphaNumerator, alphaDenominator,
-                                   alphaLo == alphaHi ? static_cast<int32_t>(alphaLo) : -1);
+        const bool same = alphaLo == alphaHi;
+        const uint64_t weightSum = WeightSum(c, job.innerRows, job.B0, job.B1, oneRow);
+        const double alphaNumerator = static_cast<double>(same ? alphaLo : sumV * 255);
+        const double alphaDenominator = static_cast<double>(same ? 1 : weightSum);
+        job.out[x] = PackQuotients(U64ToDouble(total), static_cast<double>(std::max<uint64_t>(sumV, 1)), alphaNumerator,
+                                   alphaDenominator, -1);
     }
 }
 
