@@ -42,7 +42,11 @@ private:
     enum class NodeKind { None, Declaration, Comment, CData, Unknown, Element };
 
     ParseWalk(const ParseWalk& other, Encoding encoding)
-        : end_(other.end_), encoding_(encoding), work_(other.work_), nextSemicolon_(other.nextSemicolon_) {}
+        : end_(other.end_),
+          encoding_(encoding),
+          work_(other.work_),
+          nodes_(other.nodes_),
+          nextSemicolon_(other.nextSemicolon_) {}
 
     static bool IsWhiteSpace(char c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -154,7 +158,13 @@ private:
         return NodeKind::Unknown;
     }
 
+    bool CountNode() {
+        if (++nodes_ > kMaxXmlNodes) exceeded = true;
+        return !exceeded;
+    }
+
     const char* ParseNode(NodeKind kind, const char* p) {
+        if (!CountNode()) return nullptr;
         switch (kind) {
             case NodeKind::Declaration: return Declaration(p);
             case NodeKind::Comment: return Comment(p);
@@ -206,6 +216,7 @@ private:
     }
 
     const char* Text(const char* p) {
+        if (!CountNode()) return nullptr;
         p = ReadText(p, "<", true);
         return p ? p - 1 : nullptr;
     }
@@ -266,7 +277,7 @@ private:
             // The new attribute is compared with each earlier one of this element.
             const char* nameEnd = ReadName(attributeName);
             const size_t length = nameEnd ? static_cast<size_t>(nameEnd - attributeName) : 0;
-            if (!Spend(attributes * (1 + length / 16))) return nullptr;
+            if (!Spend(attributes * (1 + length / 16)) || !CountNode()) return nullptr;
             ++attributes;
         }
         return p;
@@ -289,6 +300,7 @@ private:
     const char* end_;
     Encoding encoding_;
     size_t work_ = 0;
+    size_t nodes_ = 0;
     int depth_ = 0;
     const char* nextSemicolon_ = nullptr;
 };

@@ -1,8 +1,9 @@
 // Bounds on what the XML header may ask of TinyXML. TinyXML parses nested elements by
 // recursion, compares each attribute with every earlier one of its element, and scans to
-// the next ';' for every numeric character reference, so a crafted header of a few MiB
-// could exhaust the stack or take minutes. This check walks the text the way TinyXML's
-// parser does, without building anything, and refuses texts that go past the bounds.
+// the next ';' for every numeric character reference, and it builds a node of a hundred
+// bytes or more for every few bytes of markup, so a crafted header of a few MiB could
+// exhaust the stack, take minutes or claim gigabytes. This check walks the text the way
+// TinyXML's parser does, without building anything, and refuses texts past the bounds.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,8 @@ namespace archive {
 constexpr size_t kXmlPadding = 16;
 
 constexpr int kMaxXmlDepth = 256;
+// Elements, attributes, texts, comments and other nodes of the whole document.
+constexpr size_t kMaxXmlNodes = size_t{1} << 17;
 // Units of work: one attribute-name comparison or one byte scanned for a character reference.
 constexpr size_t kMaxXmlWork = size_t{1} << 26;
 

@@ -210,14 +210,17 @@ TEST(ReadLayeredArchiveThumbnail, NonNumericDimensionsThrow) {
     }
 }
 
-// Headers that would make TinyXML recurse or compare without end are refused, not parsed.
+// Headers that would make TinyXML recurse, compare or allocate without end are refused.
 TEST(ReadLayeredArchiveThumbnail, RefusesHeadersBeyondTheParserBounds) {
     std::string deep = "<Divude><Thumb width='3' height='2' bin='thumb'/>";
     for (int i = 0; i < 200000; ++i) deep += "<a>";
     std::string wide = "<Divude><Thumb width='3' height='2' bin='thumb'/><a";
     for (int i = 0; i < 100000; ++i) wide += " a" + std::to_string(i) + "=''";
     wide += "/></Divude>";
-    for (const std::string* xml : {&deep, &wide}) {
+    std::string many = "<Divude><Thumb width='3' height='2' bin='thumb'/>";
+    for (int i = 0; i < 2000000; ++i) many += "<a/>";
+    many += "</Divude>";
+    for (const std::string* xml : {&deep, &wide, &many}) {
         tarn::CImage32 image;
         EXPECT_FALSE(Read(archive_test::Write(WithXml(*xml)), image));
     }

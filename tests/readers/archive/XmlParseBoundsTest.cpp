@@ -40,6 +40,8 @@ TEST(XmlWithinParserBounds, CountsOnlyRealNesting) {
         {"unclosed nesting past the limit", Repeat("<a>", limit + 1), false},
         {"self-closed elements do not nest", "<r>" + Repeat("<a/>", 100000) + "</r>", true},
         {"siblings do not nest", "<r>" + Repeat("<a></a>", 50000) + "</r>", true},
+        {"too many elements", "<r>" + Repeat("<a/>", archive::kMaxXmlNodes) + "</r>", false},
+        {"too many text nodes", "<r>" + Repeat("x<!---->", archive::kMaxXmlNodes / 2 + 1) + "</r>", false},
         {"inside a comment", "<r><!--" + Repeat("<a>", 5000) + "--></r>", true},
         {"inside CDATA", "<r><![CDATA[" + Repeat("<a>", 5000) + "]]></r>", true},
         {"inside an attribute value", "<r x='" + Repeat("<a>", 5000) + "'/>", true},
