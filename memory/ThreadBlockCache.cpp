@@ -1,5 +1,6 @@
 #include "memory/ThreadBlockCache.h"
 
+#include <atomic>
 #include <mutex>
 #include <new>
 
@@ -41,6 +42,9 @@ constinit thread_local ThreadBlockCache::ThreadPools* threadPools = nullptr;
 // (Windows runs it for DLLs without thread notifications too).
 struct ThreadBlockCache::ThreadExit {
     static void WINAPI Callback(PVOID value) {
+        // During teardown (FlsFree below) Windows calls this for every thread, killed ones
+        // included, whose locks may be held forever: take none, free nothing.
+        if (tearingDown.load(std::memory_order_acquire)) return;
         auto* pools = static_cast<ThreadPools*>(value);
         for (ThreadBlockCache& cache : pools->caches) cache.Release();
         pools->Flush();
@@ -56,9 +60,11 @@ struct ThreadBlockCache::ThreadExit {
 
     // Unloading the module must not leave a callback pointing into it.
     ~ThreadExit() {
+        tearingDown.store(true, std::memory_order_release);
         if (index != FLS_OUT_OF_INDEXES) FlsFree(index);
     }
 
+    static inline std::atomic<bool> tearingDown{false};
     static inline std::once_flag once;
     static inline DWORD index = FLS_OUT_OF_INDEXES;
     static ThreadExit instance;
