@@ -126,6 +126,7 @@ Section "Install"
 
   Call RedirectClassesRoot
   ${If} $ClassesKey == ""
+    SetOutPath "$TEMP"  ; the folder cannot go while it is the current one
     Delete "$INSTDIR\RvtThumbDll.dll"
     RMDir "$INSTDIR"
     SetErrorLevel 2
@@ -137,6 +138,7 @@ Section "Install"
     ; What registration wrote before it failed goes again; then nothing is left behind.
     UnRegDLL "$INSTDIR\RvtThumbDll.dll"
     Call RestoreClassesRoot
+    SetOutPath "$TEMP"  ; the folder cannot go while it is the current one
     Delete "$INSTDIR\RvtThumbDll.dll"
     RMDir "$INSTDIR"
     SetErrorLevel 2

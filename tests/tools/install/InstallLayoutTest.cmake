@@ -1,0 +1,86 @@
+# cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK=... -P InstallLayoutTest.cmake
+# Installs the desktop component staged (DESTDIR) and directly, and checks what lands where.
+# check(MESSAGE CONDITION...): counts a failure unless the if() condition holds.
+set(failures 0)
+function(check message)
+  if(NOT (${ARGN}))
+    message(SEND_ERROR "FAIL: ${message}")
+    math(EXPR n "${failures} + 1")
+    set(failures ${n} PARENT_SCOPE)
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+
+# install(STAGE PREFIX): cmake --install with DESTDIR=STAGE (none when empty).
+function(install_desktop stage prefix)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env "DESTDIR=${stage}"
+                          ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}" --component desktop
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cmake --install --prefix ${prefix} (DESTDIR '${stage}') failed:\n${out}")
+  endif()
+endfunction()
+
+function(expect_thumbnailer file command)
+  file(READ "${file}" text)
+  set(expected "[Thumbnailer Entry]\nTryExec=${command}\nExec=${command} -s %s %i %o\nMimeType=application/x-kwb;\n")
+  if(NOT text STREQUAL expected)
+    message(SEND_ERROR "FAIL: ${file} holds\n${text}\nexpected\n${expected}")
+    math(EXPR n "${failures} + 1")
+    set(failures ${n} PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Staged, as a distribution package would: a bare command for the standard prefixes, a full
+# path elsewhere, and the MIME database left to the package manager.
+foreach(case "/usr|kwbthumb" "/usr/local|kwbthumb" "/opt/kwb|/opt/kwb/bin/kwbthumb")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 prefix)
+  list(GET case 1 command)
+  set(stage "${WORK}/stage${prefix}")
+  install_desktop("${stage}" "${prefix}")
+  set(root "${stage}${prefix}")
+  check("${prefix}: no bin/kwbthumb" EXISTS "${root}/bin/kwbthumb" AND NOT IS_DIRECTORY "${root}/bin/kwbthumb")
+  execute_process(COMMAND "${root}/bin/kwbthumb" --help RESULT_VARIABLE status OUTPUT_QUIET)
+  check("${prefix}: the installed kwbthumb does not run (${status})" status EQUAL 0)
+  expect_thumbnailer("${root}/share/thumbnailers/kwbthumb.thumbnailer" "${command}")
+  check("${prefix}: no MIME package" EXISTS "${root}/share/mime/packages/kwbthumb.xml")
+  check("${prefix}: the database was built inside DESTDIR" NOT EXISTS "${root}/share/mime/mime.cache")
+endforeach()
+
+# The MIME package declares the type by name and by the first bytes.
+file(READ "${SOURCE_DIR}/packaging/linux/kwbthumb.xml" xml)
+foreach(needle [[<mime-type type="application/x-kwb">]] [[<glob pattern="*.kwb"/>]]
+               [[<match type="string" offset="0" value="hzd"/>]])
+  string(FIND "${xml}" "${needle}" at)
+  check("kwbthumb.xml lacks ${needle}" at GREATER -1)
+endforeach()
+
+# Directly into a prefix: the database is brought up to date and knows the type; uninstalling
+# takes the files away and the type out of the database.
+find_program(update_mime update-mime-database)
+if(update_mime)
+  set(prefix "${WORK}/direct")
+  install_desktop("" "${prefix}")
+  check("direct install: no MIME database" EXISTS "${prefix}/share/mime/mime.cache")
+  file(READ "${prefix}/share/mime/types" types)
+  check("direct install: the database lacks application/x-kwb" types MATCHES "application/x-kwb")
+  expect_thumbnailer("${prefix}/share/thumbnailers/kwbthumb.thumbnailer" "${prefix}/bin/kwbthumb")
+  execute_process(COMMAND "${SOURCE_DIR}/scripts/install-linux" --uninstall "${prefix}"
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+  check("install-linux --uninstall failed (${status})" status EQUAL 0)
+  foreach(f bin/kwbthumb share/thumbnailers/kwbthumb.thumbnailer share/mime/packages/kwbthumb.xml)
+    check("uninstall left ${f}" NOT EXISTS "${prefix}/${f}")
+  endforeach()
+  file(READ "${prefix}/share/mime/types" types)
+  check("uninstall left application/x-kwb in the database" NOT types MATCHES "application/x-kwb")
+else()
+  message(STATUS "update-mime-database not installed: direct install not checked")
+endif()
+
+file(REMOVE_RECURSE "${WORK}")
+if(failures GREATER 0)
+  message(FATAL_ERROR "${failures} failure(s)")
+endif()
