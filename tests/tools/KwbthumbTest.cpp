@@ -206,6 +206,26 @@ TEST_F(KwbthumbTest, PngIsTheBitmapUprightWithStraightAlpha) {
     EXPECT_EQ(mismatches, 0u);
 }
 
+// Desktop thumbnail factories expect a plain PNG: 8-bit RGBA, not interlaced, whatever the
+// picture holds (an opaque or tiny one included).
+TEST_F(KwbthumbTest, PngIsPlainEightBitRgba) {
+    testdoc::PreviewImage opaque = testdoc::MakeTestPattern(20, 20);
+    for (uint32_t& p : opaque.pixels) p |= 0xFF000000u;
+    const std::string in = Write("doc", testdoc::WritePageStoreDocument(opaque));
+    for (const char* size : {"1", "20", "33"}) {
+        const std::string out = Path("t.png");
+        Outcome r = Kwbthumb({"-s", size, in, out});
+        ASSERT_EQ(r.status, 0) << size << r.err;
+        const std::string png = Slurp(out);
+        ASSERT_GE(png.size(), 33u);
+        EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+        EXPECT_EQ(png.substr(12, 4), "IHDR");
+        EXPECT_EQ(static_cast<uint8_t>(png[24]), 8) << "bit depth at " << size;
+        EXPECT_EQ(static_cast<uint8_t>(png[25]), 6) << "colour type at " << size;
+        EXPECT_EQ(static_cast<uint8_t>(png[28]), 0) << "interlace at " << size;
+    }
+}
+
 // The format comes from the first bytes; the name plays no part.
 TEST_F(KwbthumbTest, ReaderChosenByContent) {
     testdoc::PreviewImage picture = testdoc::MakeTestPattern(30, 20);
