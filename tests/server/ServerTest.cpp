@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/ClassFactory.h"
@@ -99,6 +100,31 @@ TEST_F(ServerTest, CreateInstance) {
     thumbs->Release();
     EXPECT_EQ(unknown->Release(), 0u);
     factory->Release();
+}
+
+// Apartment threads create and release objects at the same time; the count stays exact.
+TEST_F(ServerTest, ObjectCountIsExactAcrossThreads) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 500; ++i) {
+                IClassFactory* factory = nullptr;
+                if (DllGetClassObject(CLSID_KwbThumbnailProvider, IID_IClassFactory,
+                                      reinterpret_cast<void**>(&factory)) != S_OK)
+                    return;
+                IUnknown* provider = nullptr;
+                if (factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&provider)) == S_OK) {
+                    provider->AddRef();
+                    provider->Release();
+                    provider->Release();
+                }
+                factory->LockServer(TRUE);
+                factory->LockServer(FALSE);
+                factory->Release();
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(ModuleObjectCount(), baseCount);
 }
 
 TEST_F(ServerTest, FactoryKinds) {
