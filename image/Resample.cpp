@@ -37,6 +37,8 @@ constexpr int32_t kStripColumns = 256;
 constexpr int64_t kSpanColumns = 1024;
 // Rows summed into the 32-bit lanes of the kernels before they are widened.
 constexpr int64_t kRowBlock = 128;
+// Rows of the next destination row requested ahead (all of them for a reduction up to 32x).
+constexpr int64_t kPrefetchRows = 33;
 
 // 16.16 step of one axis. Sources below 32768 pixels give the same value as 32-bit
 // arithmetic; larger ones need the 64 bits.
@@ -335,6 +337,13 @@ void GeneralRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W,
     }
 }
 
+// Source rows are read in pieces of one span; the prefetcher does not see from one piece the
+// next, so the rows of the next destination row are requested while this one is summed.
+void PrefetchRows(const StripState& s, const uint32_t* src, int64_t W, int64_t first, int64_t last) {
+    for (int64_t i = first; i <= last; ++i)
+        for (int64_t c = s.spanFirst; c <= s.spanLast; c += 16) resample::Prefetch(src + i * W + c);
+}
+
 void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source, int32_t w, int32_t h,
                  int64_t xStep, int64_t yStep) {
     const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
@@ -347,6 +356,11 @@ void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source
         for (int32_t y = 0; y < h; ++y) {
             uint32_t* out = dst + y * dW + xa;
             const Footprint fy = MakeFootprint(yStep, y, H);
+            if (s.covered && y + 1 < h) {
+                const Footprint next = MakeFootprint(yStep, y + 1, H);
+                const int64_t first = std::max(next.first, fy.last + 1);
+                PrefetchRows(s, src, W, first, std::min({next.last, H - 1, first + kPrefetchRows - 1}));
+            }
             if (!s.covered || fy.first > fy.last) {
                 std::fill_n(out, s.count, 0u);
             } else if (oneSpan && fy.last - fy.first - 1 <= kRowBlock) {

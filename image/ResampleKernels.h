@@ -22,6 +22,15 @@ namespace tarn::resample {
 // and a slight underestimate above, which is part of the results.
 constexpr uint32_t Div255(uint32_t t) { return (t + 1 + ((t + 1) >> 8)) >> 8; }
 
+// Asks for the cache line at p ahead of use; reads nothing, so any address will do.
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
 // Div255(255 * m) for m = a * w, a and w at most 255.
 constexpr uint32_t EdgeShare(uint32_t m) { return m - (m >= 258u ? 1u : 0u); }
 
