@@ -149,6 +149,12 @@ void BuildStrip(StripState& s, int32_t xa, int32_t w, int64_t xStep, int64_t W) 
         e.wLast = c.empty || c.single ? 0 : std::max(c.wLast, 1u);
         ++s.count;
     }
+    // The spare columns past the span, read (and ignored) by the mixed-row kernels.
+    const size_t n = static_cast<size_t>(s.spanLast - s.spanFirst + 1);
+    if (n <= static_cast<size_t>(kSpanColumns)) {
+        std::memset(s.innerSums + n, 0, 4 * sizeof(ColumnSum));
+        std::memset(s.edgeRowSums + n, 0, 4 * sizeof(ColumnSum));
+    }
 }
 
 // Shares of every column's edge pixels for inner rows of alpha a, a first row of alpha a0 and
@@ -223,17 +229,15 @@ void MixedRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, c
     const uint32_t* top = src + fy.first * W;
     const uint32_t* bottom = singleRow ? nullptr : src + fy.last * W;
     const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
-    std::memset(s.innerSums, 0, (n + 4) * sizeof(ColumnSum));
-    std::memset(s.edgeRowSums, 0, (n + 4) * sizeof(ColumnSum));
-    std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
-    std::fill_n(s.columnHi, n, 0u);
+    // The edge rows start the column sums and ranges, the inner rows add to them.
+    k.edgeRows(top + s.spanFirst, (bottom ? bottom : top) + s.spanFirst, n, std::max(B0, 1u), bottom ? std::max(B1, 1u) : 0,
+               s.edgeRowSums, s.columnLo, s.columnHi);
+    if (fy.last - fy.first < 2) std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
     std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
     for (int64_t i = fy.first + 1; i < fy.last; ++i) {
-        k.premulRow(src + i * W + s.spanFirst, n, s.innerSums, s.columnLo, s.columnHi);
+        k.premulRow(src + i * W + s.spanFirst, n, s.innerSums, s.columnLo, s.columnHi, i == fy.first + 1);
         k.edgeColumns(src + i * W, s.edges, static_cast<size_t>(s.count), s.edgeSums);
     }
-    k.edgeRowColumns(top + s.spanFirst, n, std::max(B0, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
-    if (bottom) k.edgeRowColumns(bottom + s.spanFirst, n, std::max(B1, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
 
     MixedRowJob job;
     job.cols = s.cols;
@@ -288,23 +292,19 @@ void GeneralRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W,
     for (int64_t s0 = s.spanFirst; s0 <= s.spanLast; s0 += kSpanColumns) {
         const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
         const size_t n = static_cast<size_t>(s1 - s0);
-        std::fill_n(s.columnLo, n, 0xFFFFFFFFu);
-        std::fill_n(s.columnHi, n, 0u);
+        k.edgeRows(top + s0, (bottom ? bottom : top) + s0, n, std::max(B0, 1u), bottom ? std::max(B1, 1u) : 0,
+                   s.edgeRowSums, s.columnLo, s.columnHi);
         const EdgeColumns* edges = EdgesWithin(s, s0, s1);
         for (int64_t i = fy.first + 1; i < fy.last; i += kRowBlock) {
             const int64_t iStop = std::min(i + kRowBlock, fy.last);
-            std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
             std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
             for (int64_t r = i; r < iStop; ++r) {
-                k.premulRow(src + r * W + s0, n, s.innerSums, s.columnLo, s.columnHi);
+                k.premulRow(src + r * W + s0, n, s.innerSums, s.columnLo, s.columnHi, r == i);
                 k.edgeColumns(src + r * W, edges, static_cast<size_t>(s.count), s.edgeSums);
             }
             FoldInnerColumns(s, s.innerSums, s0, s1, 255);
             for (int32_t x = 0; x < s.count; ++x) AddSums(s.totals[x], s.edgeSums[x], 1);
         }
-        std::memset(s.edgeRowSums, 0, n * sizeof(ColumnSum));
-        k.edgeRowColumns(top + s0, n, std::max(B0, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
-        if (bottom) k.edgeRowColumns(bottom + s0, n, std::max(B1, 1u), s.edgeRowSums, s.columnLo, s.columnHi);
         FoldInnerColumns(s, s.edgeRowSums, s0, s1, 1);
         for (int32_t x = 0; x < s.count; ++x) {
             const StripColumn& c = s.cols[x];

@@ -41,7 +41,8 @@ inline void WidenColumn(uint32_t p, uint32_t& lo, uint32_t& hi) {
     hi = std::max(hi & 0xFF000000u, p & 0xFF000000u);
 }
 
-void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
+void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi, bool assign) {
+    if (assign) std::fill_n(sums, n, ColumnSum{0, 0, 0, 0});
     for (size_t c = 0; c < n; ++c) {
         const uint32_t p = row[c], a = p >> 24;
         sums[c].b += (p & 255) * a;
@@ -52,14 +53,17 @@ void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* l
     }
 }
 
-void EdgeRowColumnsScalar(const uint32_t* row, size_t n, uint32_t w, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
+void EdgeRowsScalar(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
+                    ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
     for (size_t c = 0; c < n; ++c) {
-        const uint32_t p = row[c], share = EdgeShare((p >> 24) * w);
-        sums[c].b += (p & 255) * share;
-        sums[c].g += ((p >> 8) & 255) * share;
-        sums[c].r += ((p >> 16) & 255) * share;
-        sums[c].a += share;
-        WidenColumn(p, lo[c], hi[c]);
+        const uint32_t p = top[c], q = bottom[c];
+        const uint32_t sp = EdgeShare((p >> 24) * wTop), sq = EdgeShare((q >> 24) * wBottom);
+        sums[c].b = (p & 255) * sp + (q & 255) * sq;
+        sums[c].g = ((p >> 8) & 255) * sp + ((q >> 8) & 255) * sq;
+        sums[c].r = ((p >> 16) & 255) * sp + ((q >> 16) & 255) * sq;
+        sums[c].a = sp + sq;
+        lo[c] = std::min(p & 0xFF000000u, q & 0xFF000000u);
+        hi[c] = std::max(p & 0xFF000000u, q & 0xFF000000u);
     }
 }
 
@@ -200,7 +204,7 @@ const KernelList& List() {
 }  // namespace
 
 const Kernels& ScalarKernels() {
-    static const Kernels kernels{AlphaRangeScalar,  PlainRowScalar,   PremulRowScalar, EdgeRowColumnsScalar,
+    static const Kernels kernels{AlphaRangeScalar,  PlainRowScalar,   PremulRowScalar, EdgeRowsScalar,
                                  EdgeColumnsScalar, UniformRowScalar, MixedRowScalar};
     return kernels;
 }

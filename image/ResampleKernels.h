@@ -184,12 +184,15 @@ struct Kernels {
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
     // sums[c] += the four bytes of row[c]; widens `range` by their alphas.
     void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range);
-    // sums[c] += (b*a, g*a, r*a, a) of row[c]; widens the column alpha ranges lo[c] and hi[c]
-    // (alpha in the top byte, the other bytes unspecified).
-    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi);
-    // sums[c] += (b,g,r,1) * EdgeShare(a * w) of row[c], for an edge row of weight w = max(B, 1);
-    // widens lo[c] and hi[c] likewise.
-    void (*edgeRowColumns)(const uint32_t* row, size_t n, uint32_t w, ColumnSum* sums, uint32_t* lo, uint32_t* hi);
+    // Column alpha ranges are kept in lo[c] and hi[c]: alpha in the top byte, the other bytes
+    // unspecified.
+    // sums[c] = (or += unless `assign`) (b*a, g*a, r*a, a) of row[c]; widens lo[c] and hi[c].
+    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi, bool assign);
+    // The two edge rows of weights wTop, wBottom (max(B, 1); 0 leaves a row out):
+    // sums[c] = (b,g,r,1) * EdgeShare(a * w) of top[c] plus that of bottom[c]; lo[c] and hi[c]
+    // start as the range of the two pixels.
+    void (*edgeRows)(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
+                     ColumnSum* sums, uint32_t* lo, uint32_t* hi);
     // For each of n destination columns, its two edge pixels of one inner row:
     // sums[x] += (b,g,r,1) * EdgeShare(a * w) for both. A sum holds at most 128 rows.
     void (*edgeColumns)(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums);

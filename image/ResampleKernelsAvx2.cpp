@@ -110,7 +110,8 @@ TARN_AVX2 inline void WidenColumns(__m128i raw, uint32_t* lo, uint32_t* hi) {
     _mm_storeu_si128(h, _mm_max_epu32(_mm_loadu_si128(h), raw));
 }
 
-TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
+template <bool assign>
+TARN_AVX2 inline void PremulRowBody(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
     const __m256i one = _mm256_set1_epi16(1);
     size_t c = 0;
     for (; c + 4 <= n; c += 4) {
@@ -118,14 +119,20 @@ TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uin
         const __m256i w = _mm256_cvtepu8_epi16(raw);
         // (b, g, r, a) * (a, a, a, 1): at most 65025, exact in 16 bits.
         const __m256i prod = _mm256_mullo_epi16(w, _mm256_blend_epi16(SpreadAlpha(w), one, 0x88));
+        __m256i lo4 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(prod));
+        __m256i hi4 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(prod, 1));
         __m256i* s = reinterpret_cast<__m256i*>(sums + c);
-        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), _mm256_cvtepu16_epi32(_mm256_castsi256_si128(prod))));
-        _mm256_storeu_si256(s + 1, _mm256_add_epi32(_mm256_loadu_si256(s + 1),
-                                                    _mm256_cvtepu16_epi32(_mm256_extracti128_si256(prod, 1))));
+        if (!assign) {
+            lo4 = _mm256_add_epi32(_mm256_loadu_si256(s), lo4);
+            hi4 = _mm256_add_epi32(_mm256_loadu_si256(s + 1), hi4);
+        }
+        _mm256_storeu_si256(s, lo4);
+        _mm256_storeu_si256(s + 1, hi4);
         WidenColumns(raw, lo + c, hi + c);
     }
     for (; c < n; ++c) {
         const uint32_t p = row[c], a = p >> 24;
+        if (assign) sums[c] = ColumnSum{0, 0, 0, 0};
         sums[c].b += (p & 255) * a;
         sums[c].g += ((p >> 8) & 255) * a;
         sums[c].r += ((p >> 16) & 255) * a;
@@ -135,29 +142,40 @@ TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uin
     }
 }
 
-TARN_AVX2 void EdgeRowColumnsAvx2(const uint32_t* row, size_t n, uint32_t weight, ColumnSum* sums, uint32_t* lo,
-                                  uint32_t* hi) {
-    const __m256i wv = _mm256_set1_epi16(static_cast<short>(weight));
+TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi, bool assign) {
+    if (assign)
+        PremulRowBody<true>(row, n, sums, lo, hi);
+    else
+        PremulRowBody<false>(row, n, sums, lo, hi);
+}
+
+TARN_AVX2 void EdgeRowsAvx2(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
+                            ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
+    const __m256i wt = _mm256_set1_epi16(static_cast<short>(wTop)), wb = _mm256_set1_epi16(static_cast<short>(wBottom));
     size_t c = 0;
     for (; c + 4 <= n; c += 4) {
-        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
-        const __m256i w = _mm256_cvtepu8_epi16(raw);
-        __m256i first, second;
-        WeightedColour(w, EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(w), wv)), first, second);
+        const __m128i rt = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + c));
+        const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + c));
+        const __m256i t = _mm256_cvtepu8_epi16(rt), b = _mm256_cvtepu8_epi16(rb);
+        __m256i t0, t1, b0, b1;
+        WeightedColour(t, EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(t), wt)), t0, t1);
+        WeightedColour(b, EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(b), wb)), b0, b1);
+        const __m256i first = _mm256_add_epi32(t0, b0), second = _mm256_add_epi32(t1, b1);  // pixels 0, 2 and 1, 3
         __m256i* s = reinterpret_cast<__m256i*>(sums + c);
-        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), _mm256_permute2x128_si256(first, second, 0x20)));
-        _mm256_storeu_si256(s + 1,
-                            _mm256_add_epi32(_mm256_loadu_si256(s + 1), _mm256_permute2x128_si256(first, second, 0x31)));
-        WidenColumns(raw, lo + c, hi + c);
+        _mm256_storeu_si256(s, _mm256_permute2x128_si256(first, second, 0x20));
+        _mm256_storeu_si256(s + 1, _mm256_permute2x128_si256(first, second, 0x31));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + c), _mm_min_epu32(rt, rb));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + c), _mm_max_epu32(rt, rb));
     }
     for (; c < n; ++c) {
-        const uint32_t p = row[c], share = EdgeShare((p >> 24) * weight);
-        sums[c].b += (p & 255) * share;
-        sums[c].g += ((p >> 8) & 255) * share;
-        sums[c].r += ((p >> 16) & 255) * share;
-        sums[c].a += share;
-        lo[c] = std::min(lo[c], p);
-        hi[c] = std::max(hi[c], p);
+        const uint32_t p = top[c], q = bottom[c];
+        const uint32_t sp = EdgeShare((p >> 24) * wTop), sq = EdgeShare((q >> 24) * wBottom);
+        sums[c].b = (p & 255) * sp + (q & 255) * sq;
+        sums[c].g = ((p >> 8) & 255) * sp + ((q >> 8) & 255) * sq;
+        sums[c].r = ((p >> 16) & 255) * sp + ((q >> 16) & 255) * sq;
+        sums[c].a = sp + sq;
+        lo[c] = std::min(p, q);
+        hi[c] = std::max(p, q);
     }
 }
 
@@ -292,6 +310,8 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
     const uint32_t* lo = job.lo - job.spanFirst;
     const uint32_t* hi = job.hi - job.spanFirst;
     const uint32_t* bottom = oneRow ? job.top : job.bottom;  // read with C = 0, adding nothing
+    // Weight of an inner column's pixels in the edge rows.
+    const uint64_t innerEdgeRows = std::max(255 * job.B0, 255u) + (oneRow ? 0 : std::max(255 * job.B1, 255u));
     const __m128i spreadLow = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3);
     const __m128i spreadHigh = _mm_setr_epi8(4, 5, 4, 5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
     for (size_t x = 0; x < job.count; ++x) {
@@ -367,7 +387,11 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
         // denominator 1), and v = 0 (all transparent) gives 0 / 1 in every lane.
         const uint64_t sumV = static_cast<uint64_t>(_mm256_extract_epi64(total, 3));
         const bool same = alphaLo == alphaHi;
-        const uint64_t weightSum = WeightSum(c, job.innerRows, job.B0, job.B1, oneRow);
+        // WeightSum, with the corner weights already at hand.
+        const uint64_t columnWeight =
+            std::max(c.wFirst, 1u) + (c.single ? 0 : 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u));
+        const uint64_t weightSum = job.innerRows * 255 * columnWeight + static_cast<uint64_t>(c.inner) * innerEdgeRows +
+                                   uint64_t{C0} + C1 + C2 + C3;
         const double alphaNumerator = static_cast<double>(same ? alphaLo : sumV * 255);
         const double alphaDenominator = static_cast<double>(same ? 1 : weightSum);
         job.out[x] = PackQuotients(U64ToDouble(total), static_cast<double>(std::max<uint64_t>(sumV, 1)), alphaNumerator,
@@ -378,7 +402,7 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
 }  // namespace
 
 const Kernels& Avx2Kernels() {
-    static const Kernels kernels{AlphaRangeAvx2,  PlainRowAvx2,   PremulRowAvx2, EdgeRowColumnsAvx2,
+    static const Kernels kernels{AlphaRangeAvx2,  PlainRowAvx2,   PremulRowAvx2, EdgeRowsAvx2,
                                  EdgeColumnsAvx2, UniformRowAvx2, MixedRowAvx2};
     return kernels;
 }

@@ -401,19 +401,20 @@ TEST(ResampleKernels, AgreeWithScalar) {
             for (size_t c = 0; c < n; ++c)
                 ASSERT_TRUE(pa[c].b == pb[c].b && pa[c].g == pb[c].g && pa[c].r == pb[c].r && pa[c].a == pb[c].a) << c;
 
-            // Column kernels: sums and alpha ranges, applied over two rows.
-            const uint32_t w = 1 + any(rng) % 255;
+            // Column kernels: sums and alpha ranges over two rows.
+            const uint32_t* other = row.data() + (700 - n);
+            const uint32_t w = 1 + any(rng) % 255, w2 = any(rng) % 256;
             for (int kernel = 0; kernel < 2; ++kernel) {
                 std::vector<resample::ColumnSum> a(n, {7, 8, 9, 10}), b = a;
                 std::vector<uint32_t> loA(n, 0xFFFFFFFFu), hiA(n, 0), loB = loA, hiB = hiA;
-                for (const uint32_t* q : {p, static_cast<const uint32_t*>(row.data() + (700 - n))}) {
-                    if (kernel == 0) {
-                        scalar.premulRow(q, n, a.data(), loA.data(), hiA.data());
-                        k.premulRow(q, n, b.data(), loB.data(), hiB.data());
-                    } else {
-                        scalar.edgeRowColumns(q, n, w, a.data(), loA.data(), hiA.data());
-                        k.edgeRowColumns(q, n, w, b.data(), loB.data(), hiB.data());
+                if (kernel == 0) {
+                    for (const bool assign : {true, false}) {
+                        scalar.premulRow(assign ? p : other, n, a.data(), loA.data(), hiA.data(), assign);
+                        k.premulRow(assign ? p : other, n, b.data(), loB.data(), hiB.data(), assign);
                     }
+                } else {
+                    scalar.edgeRows(p, other, n, w, w2, a.data(), loA.data(), hiA.data());
+                    k.edgeRows(p, other, n, w, w2, b.data(), loB.data(), hiB.data());
                 }
                 for (size_t c = 0; c < n; ++c) {
                     ASSERT_TRUE(same(a[c], b[c])) << "kernel " << kernel << " column " << c;
