@@ -207,6 +207,9 @@ TARN_AVX2 void EdgeColumnsAvx2(const uint32_t* row, const EdgeColumns* cols, siz
     }
 }
 
+// Exact conversion of a count below 2^63 (signed conversion needs no fix-up for the top bit).
+inline double ToDouble(uint64_t v) { return static_cast<double>(static_cast<int64_t>(v)); }
+
 // Exact conversion of 64-bit lanes below 2^52 to doubles.
 TARN_AVX2 inline __m256d U64ToDouble(__m256i v) {
     const __m256d magic = _mm256_set1_pd(4503599627370496.0);  // 2^52
@@ -286,10 +289,10 @@ TARN_AVX2 void UniformRowAvx2(const UniformRowJob& job) {
 
         double alphaNumerator = 0, alphaDenominator = 1;
         if (job.alpha < 0) {
-            alphaNumerator = static_cast<double>(v * 255);
-            alphaDenominator = static_cast<double>(WeightSum(c, R, job.B0, job.B1, job.bottom == nullptr));
+            alphaNumerator = ToDouble(v * 255);
+            alphaDenominator = ToDouble(WeightSum(c, R, job.B0, job.B1, job.bottom == nullptr));
         }
-        job.out[x] = PackQuotients(sum, static_cast<double>(v), alphaNumerator, alphaDenominator, job.alpha);
+        job.out[x] = PackQuotients(sum, ToDouble(v), alphaNumerator, alphaDenominator, job.alpha);
     }
 }
 
@@ -392,9 +395,9 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
             std::max(c.wFirst, 1u) + (c.single ? 0 : 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u));
         const uint64_t weightSum = job.innerRows * 255 * columnWeight + static_cast<uint64_t>(c.inner) * innerEdgeRows +
                                    uint64_t{C0} + C1 + C2 + C3;
-        const double alphaNumerator = static_cast<double>(same ? alphaLo : sumV * 255);
-        const double alphaDenominator = static_cast<double>(same ? 1 : weightSum);
-        job.out[x] = PackQuotients(U64ToDouble(total), static_cast<double>(std::max<uint64_t>(sumV, 1)), alphaNumerator,
+        const double alphaNumerator = ToDouble(same ? alphaLo : sumV * 255);
+        const double alphaDenominator = ToDouble(same ? 1 : weightSum);
+        job.out[x] = PackQuotients(U64ToDouble(total), ToDouble(std::max<uint64_t>(sumV, 1)), alphaNumerator,
                                    alphaDenominator, -1);
     }
 }
