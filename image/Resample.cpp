@@ -90,8 +90,7 @@ struct StripState {
         PlainSum plain[kSpanColumns + 4];
     };
     ColumnSum edgeRowSums[kSpanColumns + 4];
-    uint32_t columnLo[kSpanColumns];
-    uint32_t columnHi[kSpanColumns];
+    uint32_t columnAlpha[kSpanColumns];  // alpha range per source column (AlphaWord)
     int32_t count;
     bool covered;  // some column of the strip lies inside the source
     int64_t spanFirst;
@@ -231,11 +230,11 @@ void MixedRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, c
     const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);
     // The edge rows start the column sums and ranges, the inner rows add to them.
     k.edgeRows(top + s.spanFirst, (bottom ? bottom : top) + s.spanFirst, n, std::max(B0, 1u), bottom ? std::max(B1, 1u) : 0,
-               s.edgeRowSums, s.columnLo, s.columnHi);
+               s.edgeRowSums, s.columnAlpha);
     if (fy.last - fy.first < 2) std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
     std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
     for (int64_t i = fy.first + 1; i < fy.last; ++i) {
-        k.premulRow(src + i * W + s.spanFirst, n, s.innerSums, s.columnLo, s.columnHi, i == fy.first + 1);
+        k.premulRow(src + i * W + s.spanFirst, n, s.innerSums, s.columnAlpha, i == fy.first + 1);
         k.edgeColumns(src + i * W, s.edges, static_cast<size_t>(s.count), s.edgeSums);
     }
 
@@ -245,8 +244,7 @@ void MixedRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, c
     job.count = static_cast<size_t>(s.count);
     job.inner = s.innerSums;
     job.edgeRows = s.edgeRowSums;
-    job.lo = s.columnLo;
-    job.hi = s.columnHi;
+    job.alphas = s.columnAlpha;
     job.spanFirst = s.spanFirst;
     job.top = top;
     job.bottom = bottom;
@@ -293,13 +291,13 @@ void GeneralRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W,
         const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
         const size_t n = static_cast<size_t>(s1 - s0);
         k.edgeRows(top + s0, (bottom ? bottom : top) + s0, n, std::max(B0, 1u), bottom ? std::max(B1, 1u) : 0,
-                   s.edgeRowSums, s.columnLo, s.columnHi);
+                   s.edgeRowSums, s.columnAlpha);
         const EdgeColumns* edges = EdgesWithin(s, s0, s1);
         for (int64_t i = fy.first + 1; i < fy.last; i += kRowBlock) {
             const int64_t iStop = std::min(i + kRowBlock, fy.last);
             std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
             for (int64_t r = i; r < iStop; ++r) {
-                k.premulRow(src + r * W + s0, n, s.innerSums, s.columnLo, s.columnHi, r == i);
+                k.premulRow(src + r * W + s0, n, s.innerSums, s.columnAlpha, r == i);
                 k.edgeColumns(src + r * W, edges, static_cast<size_t>(s.count), s.edgeSums);
             }
             FoldInnerColumns(s, s.innerSums, s0, s1, 255);
@@ -310,7 +308,7 @@ void GeneralRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W,
             const StripColumn& c = s.cols[x];
             if (c.empty) continue;
             for (int64_t j = std::max(c.first, s0), end = std::min(c.last, s1 - 1); j <= end; ++j)
-                Widen(s.alpha[x], s.columnLo[j - s0] >> 24, s.columnHi[j - s0] >> 24);
+                Widen(s.alpha[x], resample::AlphaWordLo(s.columnAlpha[j - s0]), resample::AlphaWordHi(s.columnAlpha[j - s0]));
         }
     }
     for (int32_t x = 0; x < s.count; ++x) {

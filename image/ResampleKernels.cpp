@@ -36,12 +36,7 @@ void PlainRowScalar(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& r
     }
 }
 
-inline void WidenColumn(uint32_t p, uint32_t& lo, uint32_t& hi) {
-    lo = std::min(lo & 0xFF000000u, p & 0xFF000000u);
-    hi = std::max(hi & 0xFF000000u, p & 0xFF000000u);
-}
-
-void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi, bool assign) {
+void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas, bool assign) {
     if (assign) std::fill_n(sums, n, ColumnSum{0, 0, 0, 0});
     for (size_t c = 0; c < n; ++c) {
         const uint32_t p = row[c], a = p >> 24;
@@ -49,12 +44,12 @@ void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* l
         sums[c].g += ((p >> 8) & 255) * a;
         sums[c].r += ((p >> 16) & 255) * a;
         sums[c].a += a;
-        WidenColumn(p, lo[c], hi[c]);
+        alphas[c] = MergeAlphaWords(alphas[c], AlphaWord(p));
     }
 }
 
 void EdgeRowsScalar(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
-                    ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
+                    ColumnSum* sums, uint32_t* alphas) {
     for (size_t c = 0; c < n; ++c) {
         const uint32_t p = top[c], q = bottom[c];
         const uint32_t sp = EdgeShare((p >> 24) * wTop), sq = EdgeShare((q >> 24) * wBottom);
@@ -62,8 +57,7 @@ void EdgeRowsScalar(const uint32_t* top, const uint32_t* bottom, size_t n, uint3
         sums[c].g = ((p >> 8) & 255) * sp + ((q >> 8) & 255) * sq;
         sums[c].r = ((p >> 16) & 255) * sp + ((q >> 16) & 255) * sq;
         sums[c].a = sp + sq;
-        lo[c] = std::min(p & 0xFF000000u, q & 0xFF000000u);
-        hi[c] = std::max(p & 0xFF000000u, q & 0xFF000000u);
+        alphas[c] = MergeAlphaWords(AlphaWord(p), AlphaWord(q));
     }
 }
 
@@ -136,8 +130,7 @@ void MixedRowScalar(const MixedRowJob& job) {
     const bool oneRow = job.bottom == nullptr;
     const ColumnSum* inner = job.inner - job.spanFirst;
     const ColumnSum* edgeRows = job.edgeRows - job.spanFirst;
-    const uint32_t* lo = job.lo - job.spanFirst;
-    const uint32_t* hi = job.hi - job.spanFirst;
+    const uint32_t* alphas = job.alphas - job.spanFirst;
     for (size_t x = 0; x < job.count; ++x) {
         const StripColumn& c = job.cols[x];
         if (c.empty) {
@@ -151,11 +144,9 @@ void MixedRowScalar(const MixedRowJob& job) {
             t[2] += 255 * uint64_t{inner[j].r} + edgeRows[j].r;
             t[3] += 255 * uint64_t{inner[j].a} + edgeRows[j].a;
         }
-        uint32_t mn = 255, mx = 0;
-        for (int64_t j = c.first; j <= c.last; ++j) {
-            mn = std::min(mn, lo[j] >> 24);
-            mx = std::max(mx, hi[j] >> 24);
-        }
+        uint32_t range = 0;
+        for (int64_t j = c.first; j <= c.last; ++j) range = MergeAlphaWords(range, alphas[j]);
+        const uint32_t mn = AlphaWordLo(range), mx = AlphaWordHi(range);
         const auto corner = [&t](uint32_t p, uint32_t C) {
             const uint32_t v = Div255((p >> 24) * C);
             AddPixel(t, p, v);

@@ -104,6 +104,15 @@ struct AlphaRange {
     uint32_t hi = 0;
 };
 
+// An alpha range in one word that merges by a byte-wise maximum: the highest alpha in bits
+// 8-15, 255 minus the lowest in bits 0-7. 0 is the empty range.
+constexpr uint32_t AlphaWord(uint32_t pixel) { return ((pixel >> 16) & 0xFF00u) | (255u - (pixel >> 24)); }
+constexpr uint32_t MergeAlphaWords(uint32_t x, uint32_t y) {
+    return std::max(x & 0xFF00u, y & 0xFF00u) | std::max(x & 0xFFu, y & 0xFFu);
+}
+constexpr uint32_t AlphaWordLo(uint32_t w) { return 255u - (w & 0xFFu); }
+constexpr uint32_t AlphaWordHi(uint32_t w) { return (w >> 8) & 0xFFu; }
+
 // A destination column of a strip, in source columns.
 struct StripColumn {
     int64_t first;
@@ -169,8 +178,7 @@ struct MixedRowJob {
     // (b,g,r,1) * share over both edge rows; both readable (any values) 4 columns past the span.
     const ColumnSum* inner;
     const ColumnSum* edgeRows;
-    const uint32_t* lo;         // per source column: alpha range over all rows, in the top byte
-    const uint32_t* hi;
+    const uint32_t* alphas;     // per source column: alpha range over all rows (AlphaWord)
     int64_t spanFirst;
     const uint32_t* top;     // first row of the footprint
     const uint32_t* bottom;  // last row, or null when the footprint has one row
@@ -184,15 +192,14 @@ struct Kernels {
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
     // sums[c] += the four bytes of row[c]; widens `range` by their alphas.
     void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range);
-    // Column alpha ranges are kept in lo[c] and hi[c]: alpha in the top byte, the other bytes
-    // unspecified.
-    // sums[c] = (or += unless `assign`) (b*a, g*a, r*a, a) of row[c]; widens lo[c] and hi[c].
-    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi, bool assign);
+    // sums[c] = (or += unless `assign`) (b*a, g*a, r*a, a) of row[c]; widens the column alpha
+    // ranges alphas[c].
+    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas, bool assign);
     // The two edge rows of weights wTop, wBottom (max(B, 1); 0 leaves a row out):
-    // sums[c] = (b,g,r,1) * EdgeShare(a * w) of top[c] plus that of bottom[c]; lo[c] and hi[c]
-    // start as the range of the two pixels.
+    // sums[c] = (b,g,r,1) * EdgeShare(a * w) of top[c] plus that of bottom[c]; alphas[c] starts
+    // as the range of the two pixels.
     void (*edgeRows)(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
-                     ColumnSum* sums, uint32_t* lo, uint32_t* hi);
+                     ColumnSum* sums, uint32_t* alphas);
     // For each of n destination columns, its two edge pixels of one inner row:
     // sums[x] += (b,g,r,1) * EdgeShare(a * w) for both. A sum holds at most 128 rows.
     void (*edgeColumns)(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums);

@@ -102,16 +102,20 @@ TARN_AVX2 void PlainRowAvx2(const uint32_t* row, size_t n, PlainSum* sums, Alpha
     }
 }
 
-// Widens the column alpha ranges lo[c..c+3], hi[c..c+3] by four pixels.
-TARN_AVX2 inline void WidenColumns(__m128i raw, uint32_t* lo, uint32_t* hi) {
-    __m128i* l = reinterpret_cast<__m128i*>(lo);
-    __m128i* h = reinterpret_cast<__m128i*>(hi);
-    _mm_storeu_si128(l, _mm_min_epu32(_mm_loadu_si128(l), raw));
-    _mm_storeu_si128(h, _mm_max_epu32(_mm_loadu_si128(h), raw));
+// AlphaWord of four pixels: the alpha byte copied to bytes 0 and 1 of its word, byte 0 inverted.
+TARN_AVX2 inline __m128i AlphaWords(__m128i raw) {
+    const __m128i spread = _mm_setr_epi8(3, 3, -1, -1, 7, 7, -1, -1, 11, 11, -1, -1, 15, 15, -1, -1);
+    return _mm_xor_si128(_mm_shuffle_epi8(raw, spread), _mm_set1_epi32(255));
+}
+
+// Widens the column alpha ranges alphas[c..c+3] by four pixels.
+TARN_AVX2 inline void WidenColumns(__m128i raw, uint32_t* alphas) {
+    __m128i* a = reinterpret_cast<__m128i*>(alphas);
+    _mm_storeu_si128(a, _mm_max_epu8(_mm_loadu_si128(a), AlphaWords(raw)));
 }
 
 template <bool assign>
-TARN_AVX2 inline void PremulRowBody(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
+TARN_AVX2 inline void PremulRowBody(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas) {
     const __m256i one = _mm256_set1_epi16(1);
     size_t c = 0;
     for (; c + 4 <= n; c += 4) {
@@ -128,7 +132,7 @@ TARN_AVX2 inline void PremulRowBody(const uint32_t* row, size_t n, ColumnSum* su
         }
         _mm256_storeu_si256(s, lo4);
         _mm256_storeu_si256(s + 1, hi4);
-        WidenColumns(raw, lo + c, hi + c);
+        WidenColumns(raw, alphas + c);
     }
     for (; c < n; ++c) {
         const uint32_t p = row[c], a = p >> 24;
@@ -137,20 +141,19 @@ TARN_AVX2 inline void PremulRowBody(const uint32_t* row, size_t n, ColumnSum* su
         sums[c].g += ((p >> 8) & 255) * a;
         sums[c].r += ((p >> 16) & 255) * a;
         sums[c].a += a;
-        lo[c] = std::min(lo[c], p);
-        hi[c] = std::max(hi[c], p);
+        alphas[c] = MergeAlphaWords(alphas[c], AlphaWord(p));
     }
 }
 
-TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* lo, uint32_t* hi, bool assign) {
+TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas, bool assign) {
     if (assign)
-        PremulRowBody<true>(row, n, sums, lo, hi);
+        PremulRowBody<true>(row, n, sums, alphas);
     else
-        PremulRowBody<false>(row, n, sums, lo, hi);
+        PremulRowBody<false>(row, n, sums, alphas);
 }
 
 TARN_AVX2 void EdgeRowsAvx2(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
-                            ColumnSum* sums, uint32_t* lo, uint32_t* hi) {
+                            ColumnSum* sums, uint32_t* alphas) {
     const __m256i wt = _mm256_set1_epi16(static_cast<short>(wTop)), wb = _mm256_set1_epi16(static_cast<short>(wBottom));
     size_t c = 0;
     for (; c + 4 <= n; c += 4) {
@@ -164,8 +167,7 @@ TARN_AVX2 void EdgeRowsAvx2(const uint32_t* top, const uint32_t* bottom, size_t 
         __m256i* s = reinterpret_cast<__m256i*>(sums + c);
         _mm256_storeu_si256(s, _mm256_permute2x128_si256(first, second, 0x20));
         _mm256_storeu_si256(s + 1, _mm256_permute2x128_si256(first, second, 0x31));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + c), _mm_min_epu32(rt, rb));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + c), _mm_max_epu32(rt, rb));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alphas + c), _mm_max_epu8(AlphaWords(rt), AlphaWords(rb)));
     }
     for (; c < n; ++c) {
         const uint32_t p = top[c], q = bottom[c];
@@ -174,8 +176,7 @@ TARN_AVX2 void EdgeRowsAvx2(const uint32_t* top, const uint32_t* bottom, size_t 
         sums[c].g = ((p >> 8) & 255) * sp + ((q >> 8) & 255) * sq;
         sums[c].r = ((p >> 16) & 255) * sp + ((q >> 16) & 255) * sq;
         sums[c].a = sp + sq;
-        lo[c] = std::min(p, q);
-        hi[c] = std::max(p, q);
+        alphas[c] = MergeAlphaWords(AlphaWord(p), AlphaWord(q));
     }
 }
 
@@ -310,8 +311,7 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
     const bool oneRow = job.bottom == nullptr;
     const ColumnSum* inner = job.inner - job.spanFirst;
     const ColumnSum* edgeRows = job.edgeRows - job.spanFirst;
-    const uint32_t* lo = job.lo - job.spanFirst;
-    const uint32_t* hi = job.hi - job.spanFirst;
+    const uint32_t* alphas = job.alphas - job.spanFirst;
     const uint32_t* bottom = oneRow ? job.top : job.bottom;  // read with C = 0, adding nothing
     // Weight of an inner column's pixels in the edge rows.
     const uint64_t innerEdgeRows = std::max(255 * job.B0, 255u) + (oneRow ? 0 : std::max(255 * job.B1, 255u));
@@ -324,7 +324,6 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
             continue;
         }
         __m256i si, se;
-        __m128i mn = _mm_set1_epi32(-1), mx = _mm_setzero_si128();
         if (c.inner <= 4) {
             // Up to four inner columns without a loop: masked, their sums fit 32-bit lanes.
             const __m256i m[2] = {_mm256_load_si256(reinterpret_cast<const __m256i*>(kInnerMaskBits[c.inner])),
@@ -344,26 +343,21 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
         }
         // Alpha range over columns first..last: overlapping groups of four, or one by one
         // when there are fewer than four.
-        uint32_t alphaLo = 255, alphaHi = 0;
+        uint32_t range = 0;
         if (c.last - c.first >= 3) {
+            __m128i r = _mm_setzero_si128();
             for (int64_t j = c.first;; j += 4) {
                 const int64_t g = std::min(j, c.last - 3);
-                mn = _mm_min_epu32(mn, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + g)));
-                mx = _mm_max_epu32(mx, _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + g)));
+                r = _mm_max_epu8(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(alphas + g)));
                 if (g == c.last - 3) break;
             }
-            mn = _mm_min_epu32(mn, _mm_shuffle_epi32(mn, 0x4E));
-            mx = _mm_max_epu32(mx, _mm_shuffle_epi32(mx, 0x4E));
-            mn = _mm_min_epu32(mn, _mm_shuffle_epi32(mn, 0xB1));
-            mx = _mm_max_epu32(mx, _mm_shuffle_epi32(mx, 0xB1));
-            alphaLo = static_cast<uint32_t>(_mm_cvtsi128_si32(mn)) >> 24;
-            alphaHi = static_cast<uint32_t>(_mm_cvtsi128_si32(mx)) >> 24;
+            r = _mm_max_epu8(r, _mm_shuffle_epi32(r, 0x4E));
+            r = _mm_max_epu8(r, _mm_shuffle_epi32(r, 0xB1));
+            range = static_cast<uint32_t>(_mm_cvtsi128_si32(r));
         } else {
-            for (int64_t j = c.first; j <= c.last; ++j) {
-                alphaLo = std::min(alphaLo, lo[j] >> 24);
-                alphaHi = std::max(alphaHi, hi[j] >> 24);
-            }
+            for (int64_t j = c.first; j <= c.last; ++j) range = MergeAlphaWords(range, alphas[j]);
         }
+        const uint32_t alphaLo = AlphaWordLo(range), alphaHi = AlphaWordHi(range);
 
         // Corners: C = 0 for those the footprint lacks (Div255(0) = 0).
         const uint32_t C0 = std::max(c.wFirst * job.B0, 255u), C1 = c.single ? 0 : std::max(c.wLast * job.B0, 255u);

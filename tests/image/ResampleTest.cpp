@@ -406,20 +406,22 @@ TEST(ResampleKernels, AgreeWithScalar) {
             const uint32_t w = 1 + any(rng) % 255, w2 = any(rng) % 256;
             for (int kernel = 0; kernel < 2; ++kernel) {
                 std::vector<resample::ColumnSum> a(n, {7, 8, 9, 10}), b = a;
-                std::vector<uint32_t> loA(n, 0xFFFFFFFFu), hiA(n, 0), loB = loA, hiB = hiA;
+                std::vector<uint32_t> alphaA(n, 0), alphaB(n, 0);
                 if (kernel == 0) {
                     for (const bool assign : {true, false}) {
-                        scalar.premulRow(assign ? p : other, n, a.data(), loA.data(), hiA.data(), assign);
-                        k.premulRow(assign ? p : other, n, b.data(), loB.data(), hiB.data(), assign);
+                        scalar.premulRow(assign ? p : other, n, a.data(), alphaA.data(), assign);
+                        k.premulRow(assign ? p : other, n, b.data(), alphaB.data(), assign);
                     }
                 } else {
-                    scalar.edgeRows(p, other, n, w, w2, a.data(), loA.data(), hiA.data());
-                    k.edgeRows(p, other, n, w, w2, b.data(), loB.data(), hiB.data());
+                    scalar.edgeRows(p, other, n, w, w2, a.data(), alphaA.data());
+                    k.edgeRows(p, other, n, w, w2, b.data(), alphaB.data());
                 }
                 for (size_t c = 0; c < n; ++c) {
                     ASSERT_TRUE(same(a[c], b[c])) << "kernel " << kernel << " column " << c;
-                    ASSERT_EQ(loA[c] >> 24, loB[c] >> 24) << "kernel " << kernel << " column " << c;
-                    ASSERT_EQ(hiA[c] >> 24, hiB[c] >> 24) << "kernel " << kernel << " column " << c;
+                    ASSERT_EQ(alphaA[c], alphaB[c]) << "kernel " << kernel << " column " << c;
+                    const uint32_t lo = std::min(p[c] >> 24, other[c] >> 24), hi = std::max(p[c] >> 24, other[c] >> 24);
+                    ASSERT_EQ(resample::AlphaWordLo(alphaA[c]), lo) << "kernel " << kernel << " column " << c;
+                    ASSERT_EQ(resample::AlphaWordHi(alphaA[c]), hi) << "kernel " << kernel << " column " << c;
                 }
             }
 
