@@ -37,8 +37,10 @@ constexpr int32_t kStripColumns = 256;
 constexpr int64_t kSpanColumns = 1024;
 // Rows summed into the 32-bit lanes of the kernels before they are widened.
 constexpr int64_t kRowBlock = 128;
-// Rows of the next destination row requested ahead (all of them for a reduction up to 32x).
+// Rows of the next destination row requested ahead (all of them for a reduction up to 32x),
+// for sources too large to stay in the caches between destination rows.
 constexpr int64_t kPrefetchRows = 33;
+constexpr int64_t kPrefetchSourceBytes = int64_t{16} << 20;
 
 // 16.16 step of one axis. Sources below 32768 pixels give the same value as 32-bit
 // arithmetic; larger ones need the 64 bits.
@@ -347,6 +349,7 @@ void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source
     const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
     const uint32_t* src = source.Pixels();
     uint32_t* dst = destination.Pixels();
+    const bool prefetch = W * H * 4 >= kPrefetchSourceBytes;
     StripState s;
     for (int32_t xa = 0; xa < w; xa += s.count) {
         BuildStrip(s, xa, w, xStep, W);
@@ -354,7 +357,7 @@ void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source
         for (int32_t y = 0; y < h; ++y) {
             uint32_t* out = dst + y * dW + xa;
             const Footprint fy = MakeFootprint(yStep, y, H);
-            if (s.covered && y + 1 < h) {
+            if (prefetch && s.covered && y + 1 < h) {
                 const Footprint next = MakeFootprint(yStep, y + 1, H);
                 const int64_t first = std::max(next.first, fy.last + 1);
                 PrefetchRows(s, src, W, first, std::min({next.last, H - 1, first + kPrefetchRows - 1}));
