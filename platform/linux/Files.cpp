@@ -223,7 +223,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
         WIN32_FIND_DATAW data;
         if (FillFindData(path, pattern, data)) find->entries.push_back(data);
     } else {
-        if (pattern == "*.*") pattern = "*";  // Windows' "every name", dotted or not
+        if (pattern == "*.*") pattern.resize(1);  // Windows' "every name", dotted or not: "*"
         DIR* d = opendir(dir.c_str());
         if (!d) {
             delete find;
