@@ -233,11 +233,14 @@ void MixedRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, c
     // The edge rows start the column sums and ranges, the inner rows add to them.
     k.edgeRows(top + s.spanFirst, (bottom ? bottom : top) + s.spanFirst, n, std::max(B0, 1u), bottom ? std::max(B1, 1u) : 0,
                s.edgeRowSums, s.columnAlpha);
-    if (fy.last - fy.first < 2) std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
-    std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
-    for (int64_t i = fy.first + 1; i < fy.last; ++i) {
-        k.premulRow(src + i * W + s.spanFirst, n, s.innerSums, s.columnAlpha, i == fy.first + 1);
-        k.edgeColumns(src + i * W, s.edges, static_cast<size_t>(s.count), s.edgeSums);
+    const size_t innerRows = singleRow ? 0 : static_cast<size_t>(fy.last - fy.first - 1);
+    if (innerRows > 0) {
+        const uint32_t* first = src + (fy.first + 1) * W;
+        k.premulRows(first + s.spanFirst, W, innerRows, n, s.innerSums, s.columnAlpha);
+        k.edgeColumns(first, W, innerRows, s.edges, static_cast<size_t>(s.count), s.edgeSums);
+    } else {
+        std::memset(s.innerSums, 0, n * sizeof(ColumnSum));
+        std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
     }
 
     MixedRowJob job;
@@ -250,7 +253,7 @@ void MixedRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W, c
     job.spanFirst = s.spanFirst;
     job.top = top;
     job.bottom = bottom;
-    job.innerRows = singleRow ? 0 : static_cast<uint64_t>(fy.last - fy.first - 1);
+    job.innerRows = innerRows;
     job.B0 = B0;
     job.B1 = B1;
     job.out = out;
@@ -297,11 +300,9 @@ void GeneralRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t W,
         const EdgeColumns* edges = EdgesWithin(s, s0, s1);
         for (int64_t i = fy.first + 1; i < fy.last; i += kRowBlock) {
             const int64_t iStop = std::min(i + kRowBlock, fy.last);
-            std::memset(s.edgeSums, 0, static_cast<size_t>(s.count) * sizeof(ColumnSum));
-            for (int64_t r = i; r < iStop; ++r) {
-                k.premulRow(src + r * W + s0, n, s.innerSums, s.columnAlpha, r == i);
-                k.edgeColumns(src + r * W, edges, static_cast<size_t>(s.count), s.edgeSums);
-            }
+            const size_t rows = static_cast<size_t>(iStop - i);
+            k.premulRows(src + i * W + s0, W, rows, n, s.innerSums, s.columnAlpha);
+            k.edgeColumns(src + i * W, W, rows, edges, static_cast<size_t>(s.count), s.edgeSums);
             FoldInnerColumns(s, s.innerSums, s0, s1, 255);
             for (int32_t x = 0; x < s.count; ++x) AddSums(s.totals[x], s.edgeSums[x], 1);
         }

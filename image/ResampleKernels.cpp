@@ -36,15 +36,19 @@ void PlainRowScalar(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& r
     }
 }
 
-void PremulRowScalar(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas, bool assign) {
-    if (assign) std::fill_n(sums, n, ColumnSum{0, 0, 0, 0});
-    for (size_t c = 0; c < n; ++c) {
-        const uint32_t p = row[c], a = p >> 24;
-        sums[c].b += (p & 255) * a;
-        sums[c].g += ((p >> 8) & 255) * a;
-        sums[c].r += ((p >> 16) & 255) * a;
-        sums[c].a += a;
-        alphas[c] = MergeAlphaWords(alphas[c], AlphaWord(p));
+void PremulRowsScalar(const uint32_t* first, ptrdiff_t stride, size_t rows, size_t n, ColumnSum* sums,
+                      uint32_t* alphas) {
+    std::fill_n(sums, n, ColumnSum{0, 0, 0, 0});
+    for (size_t r = 0; r < rows; ++r) {
+        const uint32_t* row = first + static_cast<ptrdiff_t>(r) * stride;
+        for (size_t c = 0; c < n; ++c) {
+            const uint32_t p = row[c], a = p >> 24;
+            sums[c].b += (p & 255) * a;
+            sums[c].g += ((p >> 8) & 255) * a;
+            sums[c].r += ((p >> 16) & 255) * a;
+            sums[c].a += a;
+            alphas[c] = MergeAlphaWords(alphas[c], AlphaWord(p));
+        }
     }
 }
 
@@ -61,15 +65,20 @@ void EdgeRowsScalar(const uint32_t* top, const uint32_t* bottom, size_t n, uint3
     }
 }
 
-void EdgeColumnsScalar(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums) {
-    for (size_t x = 0; x < n; ++x) {
-        const uint32_t p0 = row[cols[x].first], p1 = row[cols[x].last];
-        const uint32_t v0 = EdgeShare((p0 >> 24) * cols[x].wFirst);
-        const uint32_t v1 = EdgeShare((p1 >> 24) * cols[x].wLast);
-        sums[x].b += (p0 & 255) * v0 + (p1 & 255) * v1;
-        sums[x].g += ((p0 >> 8) & 255) * v0 + ((p1 >> 8) & 255) * v1;
-        sums[x].r += ((p0 >> 16) & 255) * v0 + ((p1 >> 16) & 255) * v1;
-        sums[x].a += v0 + v1;
+void EdgeColumnsScalar(const uint32_t* first, ptrdiff_t stride, size_t rows, const EdgeColumns* cols, size_t n,
+                       ColumnSum* sums) {
+    std::fill_n(sums, n, ColumnSum{0, 0, 0, 0});
+    for (size_t r = 0; r < rows; ++r) {
+        const uint32_t* row = first + static_cast<ptrdiff_t>(r) * stride;
+        for (size_t x = 0; x < n; ++x) {
+            const uint32_t p0 = row[cols[x].first], p1 = row[cols[x].last];
+            const uint32_t v0 = EdgeShare((p0 >> 24) * cols[x].wFirst);
+            const uint32_t v1 = EdgeShare((p1 >> 24) * cols[x].wLast);
+            sums[x].b += (p0 & 255) * v0 + (p1 & 255) * v1;
+            sums[x].g += ((p0 >> 8) & 255) * v0 + ((p1 >> 8) & 255) * v1;
+            sums[x].r += ((p0 >> 16) & 255) * v0 + ((p1 >> 16) & 255) * v1;
+            sums[x].a += v0 + v1;
+        }
     }
 }
 
@@ -195,7 +204,7 @@ const KernelList& List() {
 }  // namespace
 
 const Kernels& ScalarKernels() {
-    static const Kernels kernels{AlphaRangeScalar,  PlainRowScalar,   PremulRowScalar, EdgeRowsScalar,
+    static const Kernels kernels{AlphaRangeScalar,  PlainRowScalar,   PremulRowsScalar, EdgeRowsScalar,
                                  EdgeColumnsScalar, UniformRowScalar, MixedRowScalar};
     return kernels;
 }

@@ -192,17 +192,19 @@ struct Kernels {
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
     // sums[c] += the four bytes of row[c]; widens `range` by their alphas.
     void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range);
-    // sums[c] = (or += unless `assign`) (b*a, g*a, r*a, a) of row[c]; widens the column alpha
-    // ranges alphas[c].
-    void (*premulRow)(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas, bool assign);
+    // Over `rows` rows (1 to 128), row r at first + r * stride: sums[c] = the total of
+    // (b*a, g*a, r*a, a) of column c; widens the column alpha ranges alphas[c].
+    void (*premulRows)(const uint32_t* first, ptrdiff_t stride, size_t rows, size_t n, ColumnSum* sums,
+                       uint32_t* alphas);
     // The two edge rows of weights wTop, wBottom (max(B, 1); 0 leaves a row out):
     // sums[c] = (b,g,r,1) * EdgeShare(a * w) of top[c] plus that of bottom[c]; alphas[c] starts
     // as the range of the two pixels.
     void (*edgeRows)(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
                      ColumnSum* sums, uint32_t* alphas);
-    // For each of n destination columns, its two edge pixels of one inner row:
-    // sums[x] += (b,g,r,1) * EdgeShare(a * w) for both. A sum holds at most 128 rows.
-    void (*edgeColumns)(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums);
+    // Over `rows` rows (1 to 128) as above, for each of n destination columns: sums[x] = the
+    // total of (b,g,r,1) * EdgeShare(a * w) of its two edge pixels.
+    void (*edgeColumns)(const uint32_t* first, ptrdiff_t stride, size_t rows, const EdgeColumns* cols, size_t n,
+                        ColumnSum* sums);
     // Write the destination pixels of a job.
     void (*uniformRow)(const UniformRowJob& job);
     void (*mixedRow)(const MixedRowJob& job);

@@ -114,42 +114,41 @@ TARN_AVX2 inline void WidenColumns(__m128i raw, uint32_t* alphas) {
     _mm_storeu_si128(a, _mm_max_epu8(_mm_loadu_si128(a), AlphaWords(raw)));
 }
 
-template <bool assign>
-TARN_AVX2 inline void PremulRowBody(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas) {
+// Four columns at a time down all the rows, the sums kept in registers.
+TARN_AVX2 void PremulRowsAvx2(const uint32_t* first, ptrdiff_t stride, size_t rows, size_t n, ColumnSum* sums,
+                              uint32_t* alphas) {
     const __m256i one = _mm256_set1_epi16(1);
     size_t c = 0;
     for (; c + 4 <= n; c += 4) {
-        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
-        const __m256i w = _mm256_cvtepu8_epi16(raw);
-        // (b, g, r, a) * (a, a, a, 1): at most 65025, exact in 16 bits.
-        const __m256i prod = _mm256_mullo_epi16(w, _mm256_blend_epi16(SpreadAlpha(w), one, 0x88));
-        __m256i lo4 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(prod));
-        __m256i hi4 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(prod, 1));
-        __m256i* s = reinterpret_cast<__m256i*>(sums + c);
-        if (!assign) {
-            lo4 = _mm256_add_epi32(_mm256_loadu_si256(s), lo4);
-            hi4 = _mm256_add_epi32(_mm256_loadu_si256(s + 1), hi4);
+        __m256i s01 = _mm256_setzero_si256(), s23 = s01;
+        __m128i range = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alphas + c));
+        const uint32_t* p = first + c;
+        for (size_t r = 0; r < rows; ++r, p += stride) {
+            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m256i w = _mm256_cvtepu8_epi16(raw);
+            // (b, g, r, a) * (a, a, a, 1): at most 65025, exact in 16 bits.
+            const __m256i prod = _mm256_mullo_epi16(w, _mm256_blend_epi16(SpreadAlpha(w), one, 0x88));
+            s01 = _mm256_add_epi32(s01, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(prod)));
+            s23 = _mm256_add_epi32(s23, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(prod, 1)));
+            range = _mm_max_epu8(range, AlphaWords(raw));
         }
-        _mm256_storeu_si256(s, lo4);
-        _mm256_storeu_si256(s + 1, hi4);
-        WidenColumns(raw, alphas + c);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + c), s01);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + c + 2), s23);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alphas + c), range);
     }
     for (; c < n; ++c) {
-        const uint32_t p = row[c], a = p >> 24;
-        if (assign) sums[c] = ColumnSum{0, 0, 0, 0};
-        sums[c].b += (p & 255) * a;
-        sums[c].g += ((p >> 8) & 255) * a;
-        sums[c].r += ((p >> 16) & 255) * a;
-        sums[c].a += a;
-        alphas[c] = MergeAlphaWords(alphas[c], AlphaWord(p));
+        ColumnSum sum{0, 0, 0, 0};
+        const uint32_t* p = first + c;
+        for (size_t r = 0; r < rows; ++r, p += stride) {
+            const uint32_t a = *p >> 24;
+            sum.b += (*p & 255) * a;
+            sum.g += ((*p >> 8) & 255) * a;
+            sum.r += ((*p >> 16) & 255) * a;
+            sum.a += a;
+            alphas[c] = MergeAlphaWords(alphas[c], AlphaWord(*p));
+        }
+        sums[c] = sum;
     }
-}
-
-TARN_AVX2 void PremulRowAvx2(const uint32_t* row, size_t n, ColumnSum* sums, uint32_t* alphas, bool assign) {
-    if (assign)
-        PremulRowBody<true>(row, n, sums, alphas);
-    else
-        PremulRowBody<false>(row, n, sums, alphas);
 }
 
 TARN_AVX2 void EdgeRowsAvx2(const uint32_t* top, const uint32_t* bottom, size_t n, uint32_t wTop, uint32_t wBottom,
@@ -180,31 +179,39 @@ TARN_AVX2 void EdgeRowsAvx2(const uint32_t* top, const uint32_t* bottom, size_t 
     }
 }
 
-TARN_AVX2 void EdgeColumnsAvx2(const uint32_t* row, const EdgeColumns* cols, size_t n, ColumnSum* sums) {
-    // Two destination columns per step: their four edge pixels fill one register.
+TARN_AVX2 void EdgeColumnsAvx2(const uint32_t* first, ptrdiff_t stride, size_t rows, const EdgeColumns* cols, size_t n,
+                               ColumnSum* sums) {
+    // Two destination columns per step, their four edge pixels in one register, down all rows.
     const __m256i weights = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8, 9,
                                              8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
     size_t x = 0;
     for (; x + 2 <= n; x += 2) {
-        const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + x));
-        const __m128i p = _mm_setr_epi32(static_cast<int>(row[cols[x].first]), static_cast<int>(row[cols[x].last]),
-                                         static_cast<int>(row[cols[x + 1].first]),
-                                         static_cast<int>(row[cols[x + 1].last]));
-        const __m256i w = _mm256_cvtepu8_epi16(p);
-        const __m256i v = EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(w), _mm256_shuffle_epi8(e, weights)));
-        __m256i first, second;
-        WeightedColour(w, v, first, second);
-        const __m256i both = _mm256_add_epi32(first, second);  // x in the low lane, x + 1 in the high
-        __m256i* s = reinterpret_cast<__m256i*>(sums + x);
-        _mm256_storeu_si256(s, _mm256_add_epi32(_mm256_loadu_si256(s), both));
+        const __m256i wv = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + x)), weights);
+        const int32_t f0 = cols[x].first, l0 = cols[x].last, f1 = cols[x + 1].first, l1 = cols[x + 1].last;
+        __m256i acc = _mm256_setzero_si256();
+        const uint32_t* row = first;
+        for (size_t r = 0; r < rows; ++r, row += stride) {
+            const __m128i p = _mm_setr_epi32(static_cast<int>(row[f0]), static_cast<int>(row[l0]),
+                                             static_cast<int>(row[f1]), static_cast<int>(row[l1]));
+            const __m256i w = _mm256_cvtepu8_epi16(p);
+            __m256i a, b;
+            WeightedColour(w, EdgeShare16(_mm256_mullo_epi16(SpreadAlpha(w), wv)), a, b);
+            acc = _mm256_add_epi32(acc, _mm256_add_epi32(a, b));  // x in the low lane, x + 1 in the high
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + x), acc);
     }
     for (; x < n; ++x) {
-        const uint32_t p0 = row[cols[x].first], p1 = row[cols[x].last];
-        const uint32_t v0 = EdgeShare((p0 >> 24) * cols[x].wFirst), v1 = EdgeShare((p1 >> 24) * cols[x].wLast);
-        sums[x].b += (p0 & 255) * v0 + (p1 & 255) * v1;
-        sums[x].g += ((p0 >> 8) & 255) * v0 + ((p1 >> 8) & 255) * v1;
-        sums[x].r += ((p0 >> 16) & 255) * v0 + ((p1 >> 16) & 255) * v1;
-        sums[x].a += v0 + v1;
+        ColumnSum sum{0, 0, 0, 0};
+        const uint32_t* row = first;
+        for (size_t r = 0; r < rows; ++r, row += stride) {
+            const uint32_t p0 = row[cols[x].first], p1 = row[cols[x].last];
+            const uint32_t v0 = EdgeShare((p0 >> 24) * cols[x].wFirst), v1 = EdgeShare((p1 >> 24) * cols[x].wLast);
+            sum.b += (p0 & 255) * v0 + (p1 & 255) * v1;
+            sum.g += ((p0 >> 8) & 255) * v0 + ((p1 >> 8) & 255) * v1;
+            sum.r += ((p0 >> 16) & 255) * v0 + ((p1 >> 16) & 255) * v1;
+            sum.a += v0 + v1;
+        }
+        sums[x] = sum;
     }
 }
 
@@ -399,7 +406,7 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
 }  // namespace
 
 const Kernels& Avx2Kernels() {
-    static const Kernels kernels{AlphaRangeAvx2,  PlainRowAvx2,   PremulRowAvx2, EdgeRowsAvx2,
+    static const Kernels kernels{AlphaRangeAvx2,  PlainRowAvx2,   PremulRowsAvx2, EdgeRowsAvx2,
                                  EdgeColumnsAvx2, UniformRowAvx2, MixedRowAvx2};
     return kernels;
 }
