@@ -195,9 +195,12 @@ bool TryUniformRow(StripState& s, const Kernels& k, const uint32_t* src, int64_t
         k.alphaRange(bottom + s.spanFirst, n, bottomRange);
         if (bottomRange.lo != bottomRange.hi) return false;
     }
-    std::memset(s.plain, 0, n * sizeof(PlainSum));
-    for (int64_t i = fy.first + 1; i < fy.last; ++i) k.plainRow(src + i * W + s.spanFirst, n, s.plain, inner);
-    if (innerRows > 0 && inner.lo != inner.hi) return false;
+    if (innerRows > 0) {
+        k.plainRows(src + (fy.first + 1) * W + s.spanFirst, W, static_cast<size_t>(innerRows), n, s.plain, inner);
+        if (inner.lo != inner.hi) return false;
+    } else {
+        std::memset(s.plain, 0, n * sizeof(PlainSum));
+    }
 
     const uint32_t a = innerRows > 0 ? inner.lo : 0, a0 = topRange.lo, a1 = bottom ? bottomRange.lo : 0;
     const uint32_t B0 = static_cast<uint32_t>(fy.wFirst), B1 = static_cast<uint32_t>(fy.wLast);

@@ -25,14 +25,19 @@ void AlphaRangeScalar(const uint32_t* row, size_t n, AlphaRange& range) {
     range.hi = hi;
 }
 
-void PlainRowScalar(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range) {
-    AlphaRangeScalar(row, n, range);
-    for (size_t c = 0; c < n; ++c) {
-        const uint32_t p = row[c];
-        sums[c].b = static_cast<uint16_t>(sums[c].b + (p & 255));
-        sums[c].g = static_cast<uint16_t>(sums[c].g + ((p >> 8) & 255));
-        sums[c].r = static_cast<uint16_t>(sums[c].r + ((p >> 16) & 255));
-        sums[c].a = static_cast<uint16_t>(sums[c].a + (p >> 24));
+void PlainRowsScalar(const uint32_t* first, ptrdiff_t stride, size_t rows, size_t n, PlainSum* sums,
+                     AlphaRange& range) {
+    std::fill_n(sums, n, PlainSum{0, 0, 0, 0});
+    for (size_t r = 0; r < rows; ++r) {
+        const uint32_t* row = first + static_cast<ptrdiff_t>(r) * stride;
+        AlphaRangeScalar(row, n, range);
+        for (size_t c = 0; c < n; ++c) {
+            const uint32_t p = row[c];
+            sums[c].b = static_cast<uint16_t>(sums[c].b + (p & 255));
+            sums[c].g = static_cast<uint16_t>(sums[c].g + ((p >> 8) & 255));
+            sums[c].r = static_cast<uint16_t>(sums[c].r + ((p >> 16) & 255));
+            sums[c].a = static_cast<uint16_t>(sums[c].a + (p >> 24));
+        }
     }
 }
 
@@ -204,7 +209,7 @@ const KernelList& List() {
 }  // namespace
 
 const Kernels& ScalarKernels() {
-    static const Kernels kernels{AlphaRangeScalar,  PlainRowScalar,   PremulRowsScalar, EdgeRowsScalar,
+    static const Kernels kernels{AlphaRangeScalar,  PlainRowsScalar,   PremulRowsScalar, EdgeRowsScalar,
                                  EdgeColumnsScalar, UniformRowScalar, MixedRowScalar};
     return kernels;
 }

@@ -190,8 +190,9 @@ struct MixedRowJob {
 struct Kernels {
     // Widens `range` by the alphas of row[0..n).
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
-    // sums[c] += the four bytes of row[c]; widens `range` by their alphas.
-    void (*plainRow)(const uint32_t* row, size_t n, PlainSum* sums, AlphaRange& range);
+    // Over `rows` rows (1 to 128), row r at first + r * stride: sums[c] = the totals of the four
+    // bytes of column c; widens `range` by the alphas.
+    void (*plainRows)(const uint32_t* first, ptrdiff_t stride, size_t rows, size_t n, PlainSum* sums, AlphaRange& range);
     // Over `rows` rows (1 to 128), row r at first + r * stride: sums[c] = the total of
     // (b*a, g*a, r*a, a) of column c; widens the column alpha ranges alphas[c].
     void (*premulRows)(const uint32_t* first, ptrdiff_t stride, size_t rows, size_t n, ColumnSum* sums,

@@ -394,8 +394,9 @@ TEST(ResampleKernels, AgreeWithScalar) {
 
             std::vector<resample::PlainSum> pa(n, {1, 2, 3, 4}), pb = pa;
             resample::AlphaRange qa, qb;
-            scalar.plainRow(p, n, pa.data(), qa);
-            k.plainRow(p, n, pb.data(), qb);
+            const ptrdiff_t stride = static_cast<ptrdiff_t>(700 - n) - static_cast<ptrdiff_t>(offset);
+            scalar.plainRows(p, stride, 2, n, pa.data(), qa);
+            k.plainRows(p, stride, 2, n, pb.data(), qb);
             EXPECT_EQ(qa.lo, qb.lo);
             EXPECT_EQ(qa.hi, qb.hi);
             for (size_t c = 0; c < n; ++c)
