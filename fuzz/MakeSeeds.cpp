@@ -2,8 +2,9 @@
 // layout the readers know, kept small (previews of 4 x 4 to 64 x 64) so the corpus stays in
 // the repository.
 //
-//   make_fuzz_seeds <fuzz/corpus directory>
+//   make_fuzz_seeds <fuzz/corpus directory> [<fuzz/regressions directory>]
 //
+// With the second directory it also writes the hand-made hostile documents there.
 // Existing files of the same names are overwritten; nothing else there is touched.
 #include <cstdint>
 #include <cstdio>
@@ -199,16 +200,57 @@ void ArchiveCorpus(const fs::path& dir) {
     WriteSeed(dir, "empty_name_long_chunk", withEdge(12, archive_test::Write(c)));
 }
 
+// Hand-made hostile documents the fuzzer is unlikely to build itself: small files whose
+// headers claim a large preview or a large decoded size. Replayed with the regressions.
+void HostileInputs(const fs::path& root) {
+    const uint64_t fullPreview = uint64_t{16384} * 16384 * 4;
+    const Bytes tiny = testdoc::PixelBytes(Pattern(4, 4));
+    struct Hostile {
+        const char* name;
+        Bytes pixelBlob;
+        uint32_t width, height;
+    };
+    // zstd frame header with an 8-byte content size over one empty last raw block.
+    Bytes lyingFrame = {3};
+    for (int i = 0; i < 8; ++i) lyingFrame.push_back(static_cast<uint8_t>(0x7FFFFFFFull >> (8 * i)));
+    lyingFrame.insert(lyingFrame.end(), {0x28, 0xB5, 0x2F, 0xFD, 0xC0, 0x38});
+    for (int i = 0; i < 8; ++i) lyingFrame.push_back(static_cast<uint8_t>(0x7FFFFFFFull >> (8 * i)));
+    lyingFrame.insert(lyingFrame.end(), {1, 0, 0});
+    const Hostile hostile[] = {
+        {"claim_16384_stored_64_bytes", testdoc::StoredCoding(tiny), 16384, 16384},
+        {"claim_16384_zstd_declared_full", testdoc::ZstdCoding(tiny, 3, fullPreview), 16384, 16384},
+        {"frame_claims_2gib_over_empty_block", lyingFrame, 1, 1},
+    };
+    for (const Hostile& h : hostile) {
+        testdoc::PageStoreWriter writer;
+        writer.SetPage(0, {});
+        writer.WriteBlob(5, h.pixelBlob);
+        writer.WriteBlob(0, testdoc::MetadataBuffer(testdoc::ThumbnailFields{h.width, h.height, 5}));
+        Bytes records;
+        if (!Encode(writer.Finish(), records)) {
+            ++failures;
+            continue;
+        }
+        Bytes provider = U16(256);
+        provider.insert(provider.end(), records.begin(), records.end());
+        WriteSeed(root / "fuzz_pagestore_provider", h.name, provider);
+        Bytes blob = U16(5);
+        blob.insert(blob.end(), records.begin(), records.end());
+        WriteSeed(root / "fuzz_decode_blob", h.name, blob);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_fuzz_seeds <fuzz/corpus directory>\n");
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds <fuzz/corpus directory> [<fuzz/regressions directory>]\n");
         return 2;
     }
     const fs::path root(argv[1]);
     PageStoreCorpora(root);
     SchemaCorpus(root / "fuzz_schema_verifier");
     ArchiveCorpus(root / "fuzz_archive_provider");
+    if (argc == 3) HostileInputs(argv[2]);
     return failures ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 
 #include "readers/pagestore/Errors.h"
 #include "readers/pagestore/LittleEndian.h"
+#include "readers/pagestore/ZstdFrameBound.h"
 
 namespace pagestore {
 
@@ -59,7 +60,8 @@ bool CodedBlobDecoder::Prepare() {
     }
     unsigned long long frames = ZSTD_decompressBound(compressed_.get(), compressedSize_);
     if (frames == ZSTD_CONTENTSIZE_ERROR) return false;  // zstd would refuse these bytes too
-    outputBound_ = std::min<uint64_t>(declaredSize_, frames);
+    // Frame headers may claim more than their blocks hold; allocation follows the blocks.
+    outputBound_ = std::min<uint64_t>({declaredSize_, frames, ZstdOutputLimit(compressed_.get(), compressedSize_)});
     return true;
 }
 

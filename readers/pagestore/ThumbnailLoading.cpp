@@ -91,6 +91,9 @@ bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t
     const uint64_t needed = uint64_t(w) * h * 4;
     const uint64_t bound = decoder.OutputBound();
     uint64_t produced = 0;
+    // A blob that cannot supply every pixel counts as one that cannot be decoded. Refused before
+    // the resize, so a few bytes of file cannot claim a 16384 x 16384 image and its work.
+    if (bound < needed) return true;
 
     SavedImage saved;
     bool direct = decoder.Coding() == pagestore::kCodingStored || bound <= needed;
@@ -100,9 +103,10 @@ bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t
         {
             ScopedPixelLock lock(image);
             auto* pixels = reinterpret_cast<uint8_t*>(image.Pixels());
-            decoded = pixels && decoder.DecodeInto(pixels, decoder.Coding() == pagestore::kCodingStored ? needed : bound,
-                                                   produced);
-            if (decoded) std::memset(pixels + produced, 0, needed - produced);
+            decoded = pixels &&
+                      decoder.DecodeInto(pixels, decoder.Coding() == pagestore::kCodingStored ? needed : bound,
+                                         produced) &&
+                      produced == needed;
         }
         if (decoded) return true;
         saved.Restore(image);
@@ -111,7 +115,7 @@ bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t
 
     std::unique_ptr<uint8_t, FreeBlock> block(static_cast<uint8_t*>(std::malloc(bound ? bound : 1)));
     if (!block) return true;
-    if (!decoder.DecodeInto(block.get(), bound, produced)) return true;
+    if (!decoder.DecodeInto(block.get(), bound, produced) || produced < needed) return true;
     decoder.Close();
     if (!ResizeExactly(image, w, h)) return false;
     CopyPixels(image, block.get(), produced);

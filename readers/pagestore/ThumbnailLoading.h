@@ -32,9 +32,9 @@ RootTable ReadRootTable(HzdDocument& document);
 // Fills `image` with the stored preview. False when the metadata cannot be read, when it names
 // no preview, when the preview is empty or larger than kMaxPreviewEdge on a side, or when the
 // image cannot take its size; true with the image untouched when the pixel blob cannot be
-// decoded (unknown coding, no memory, zstd error); true with every pixel written otherwise
-// (pixels the blob does not hold are transparent black). `width` and `height` report the
-// stored size. A malformed pixel blob raises tarn::FException.
+// decoded (unknown coding, no memory, zstd error, or fewer bytes than width x height x 4);
+// true with every pixel written otherwise. `width` and `height` report the stored size. A
+// malformed pixel blob raises tarn::FException.
 bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& height);
 
 }  // namespace tarn

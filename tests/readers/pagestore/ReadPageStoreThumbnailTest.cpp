@@ -322,7 +322,7 @@ TEST_F(ReadPageStore, StatFailureShowsTheBox) {
     EXPECT_EQ(boxes.size(), 1u);
 }
 
-TEST_F(ReadPageStore, ShortPixelBlobsLeaveTheRestTransparentBlack) {
+TEST_F(ReadPageStore, ShortPixelBlobsLeaveTheImageAsItWas) {
     const PreviewImage& preview = SmallPreview();
     const Bytes pixels = testdoc::PixelBytes(preview);
     const size_t keep = pixels.size() / 2 + 3;  // not a whole pixel
@@ -342,7 +342,7 @@ TEST_F(ReadPageStore, ShortPixelBlobsLeaveTheRestTransparentBlack) {
         writer.SetPage(0, {});
         writer.WriteBlob(5, c.coded);
         writer.WriteBlob(0, testdoc::MetadataBuffer(testdoc::ThumbnailFields{preview.width, preview.height, 5}));
-        // Already the preview's size and dirty, so pixels left unwritten would show.
+        // Already the preview's size and dirty, so any pixel written would show.
         tarn::CImage32 image;
         ASSERT_TRUE(image.Resize(int32_t(preview.width), int32_t(preview.height)));
         image.Fill(0xEEEEEEEE);
@@ -351,9 +351,9 @@ TEST_F(ReadPageStore, ShortPixelBlobsLeaveTheRestTransparentBlack) {
         stream->Release();
         ASSERT_EQ(image.Width(), int32_t(preview.width));
         ASSERT_EQ(image.Height(), int32_t(preview.height));
-        const uint8_t* got = reinterpret_cast<const uint8_t*>(image.Pixels());
-        EXPECT_EQ(std::memcmp(got, pixels.data(), keep), 0);
-        for (size_t i = keep; i < pixels.size(); ++i) ASSERT_EQ(got[i], 0) << "byte " << i;
+        // Like a blob that cannot be decoded: nothing of it is taken.
+        for (int32_t y = 0; y < image.Height(); ++y)
+            for (int32_t x = 0; x < image.Width(); ++x) ASSERT_EQ(image.GetPixel(x, y), 0xEEEEEEEEu);
     }
 }
 
