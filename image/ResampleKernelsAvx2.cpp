@@ -7,6 +7,8 @@
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 
+#include <cstddef>
+
 #define TARN_AVX2 __attribute__((target("avx2,fma")))
 
 namespace tarn::resample {
@@ -323,6 +325,8 @@ alignas(32) const uint32_t kInnerMaskBits[5][16] = {
 };
 TARN_AVX2 inline __m256i Load2(const ColumnSum* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 
+static_assert(offsetof(StripColumn, wLast) == offsetof(StripColumn, wFirst) + 4, "weights are loaded as a pair");
+
 TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
     const bool oneRow = job.bottom == nullptr;
     const ColumnSum* inner = job.inner - job.spanFirst;
@@ -331,6 +335,13 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
     const uint32_t* bottom = oneRow ? job.top : job.bottom;  // read with C = 0, adding nothing
     // Weight of an inner column's pixels in the edge rows.
     const uint64_t innerEdgeRows = std::max(255 * job.B0, 255u) + (oneRow ? 0 : std::max(255 * job.B1, 255u));
+    // Row weights of the corners (first row, first row, last row, last row); a footprint of one
+    // row has no last-row corners.
+    const __m128i B = _mm_setr_epi32(static_cast<int>(job.B0), static_cast<int>(job.B0), static_cast<int>(job.B1),
+                                     static_cast<int>(job.B1));
+    const __m128i rowMask = oneRow ? _mm_setr_epi32(-1, -1, 0, 0) : _mm_set1_epi32(-1);
+    const __m128i singleMask = _mm_setr_epi32(-1, 0, -1, 0);  // one column: no last-column corners
+    const __m128i c255 = _mm_set1_epi32(255);
     const __m128i spreadLow = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3);
     const __m128i spreadHigh = _mm_setr_epi8(4, 5, 4, 5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
     for (size_t x = 0; x < job.count; ++x) {
@@ -375,14 +386,13 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
         }
         const uint32_t alphaLo = AlphaWordLo(range), alphaHi = AlphaWordHi(range);
 
-        // Corners: C = 0 for those the footprint lacks (Div255(0) = 0).
-        const uint32_t C0 = std::max(c.wFirst * job.B0, 255u), C1 = c.single ? 0 : std::max(c.wLast * job.B0, 255u);
-        const uint32_t C2 = oneRow ? 0 : std::max(c.wFirst * job.B1, 255u);
-        const uint32_t C3 = oneRow || c.single ? 0 : std::max(c.wLast * job.B1, 255u);
+        // Corner weights C = max(A * B, 255), and 0 for corners the footprint lacks (Div255(0) = 0).
+        const __m128i A = _mm_shuffle_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&c.wFirst)), 0x44);
+        const __m128i C = _mm_and_si128(_mm_and_si128(_mm_max_epu32(_mm_mullo_epi32(A, B), c255), rowMask),
+                                        c.single ? singleMask : _mm_set1_epi32(-1));
         const __m128i px = _mm_setr_epi32(static_cast<int>(job.top[c.first]), static_cast<int>(job.top[c.last]),
                                           static_cast<int>(bottom[c.first]), static_cast<int>(bottom[c.last]));
-        __m128i t = _mm_add_epi32(_mm_mullo_epi32(_mm_srli_epi32(px, 24), _mm_setr_epi32(C0, C1, C2, C3)),
-                                  _mm_set1_epi32(1));
+        __m128i t = _mm_add_epi32(_mm_mullo_epi32(_mm_srli_epi32(px, 24), C), _mm_set1_epi32(1));
         const __m128i v = _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);  // at most 65025
         const __m128i v16 = _mm_packus_epi32(v, v);
         const __m256i vs = _mm256_set_m128i(_mm_shuffle_epi8(v16, spreadHigh), _mm_shuffle_epi8(v16, spreadLow));
@@ -403,8 +413,10 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
         // WeightSum, with the corner weights already at hand.
         const uint64_t columnWeight =
             std::max(c.wFirst, 1u) + (c.single ? 0 : 255 * static_cast<uint64_t>(c.inner) + std::max(c.wLast, 1u));
+        __m128i cornerWeights = _mm_add_epi32(C, _mm_shuffle_epi32(C, 0x4E));
+        cornerWeights = _mm_add_epi32(cornerWeights, _mm_shuffle_epi32(cornerWeights, 0xB1));
         const uint64_t weightSum = job.innerRows * 255 * columnWeight + static_cast<uint64_t>(c.inner) * innerEdgeRows +
-                                   uint64_t{C0} + C1 + C2 + C3;
+                                   static_cast<uint32_t>(_mm_cvtsi128_si32(cornerWeights));
         const double alphaNumerator = ToDouble(same ? alphaLo : sumV * 255);
         const double alphaDenominator = ToDouble(same ? 1 : weightSum);
         job.out[x] = PackQuotients(U64ToDouble(total), ToDouble(std::max<uint64_t>(sumV, 1)), alphaNumerator,
