@@ -368,16 +368,14 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
                 se = _mm256_add_epi64(se, _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(edgeRows + j))));
             }
         }
-        // Alpha range over columns first..last: overlapping groups of four, or one by one
-        // when there are fewer than four.
+        // Alpha range over columns first..last: the first and last four (overlapping when
+        // fewer than eight) and any groups of four between; one by one below four.
         uint32_t range = 0;
         if (c.last - c.first >= 3) {
-            __m128i r = _mm_setzero_si128();
-            for (int64_t j = c.first;; j += 4) {
-                const int64_t g = std::min(j, c.last - 3);
-                r = _mm_max_epu8(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(alphas + g)));
-                if (g == c.last - 3) break;
-            }
+            __m128i r = _mm_max_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alphas + c.first)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(alphas + c.last - 3)));
+            for (int64_t j = c.first + 4; j < c.last - 3; j += 4)
+                r = _mm_max_epu8(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(alphas + j)));
             r = _mm_max_epu8(r, _mm_shuffle_epi32(r, 0x4E));
             r = _mm_max_epu8(r, _mm_shuffle_epi32(r, 0xB1));
             range = static_cast<uint32_t>(_mm_cvtsi128_si32(r));
