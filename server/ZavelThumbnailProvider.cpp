@@ -95,10 +95,6 @@ void CopyBottomUp(const tarn::CImage32& image, int32_t n, BYTE* out) {
 HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHATYPE* pdwAlpha) {
     const int32_t n = static_cast<int32_t>(cx);
 
-    // A canvas that cannot be allocated stays 1 x 1; the request goes on regardless.
-    tarn::CImage32 canvas;
-    const bool canvasWhole = canvas.Resize(n, n) && canvas.Width() == n && canvas.Height() == n && canvas.Pixels();
-
     if (!stream_) return S_FALSE;
 
     tarn::CImage32 source;
@@ -119,10 +115,14 @@ HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHA
     const int32_t sw = placed->Width();
     const int32_t sh = placed->Height();
 
-    // A placed image that covers the whole canvas would overwrite every pixel of it: it goes
-    // to the bitmap directly, without the clear and the copy.
+    // A placed image that covers the whole square would overwrite every pixel of the canvas:
+    // it goes to the bitmap directly, and no canvas is made (an untouched cx x cx block still
+    // costs the heap's growth and trimming, and fresh pages for the bitmap after it).
     const tarn::CImage32* picture = placed;
-    if (!(canvasWhole && sw == n && sh == n)) {
+    tarn::CImage32 canvas;
+    if (!(sw == n && sh == n)) {
+        // A canvas that cannot be allocated stays 1 x 1; the request goes on regardless.
+        canvas.Resize(n, n);
         canvas.Fill(0x00000000u);
         const int32_t x = static_cast<int32_t>(cx >> 1) - sw / 2;
         const int32_t y = static_cast<int32_t>(cx >> 1) - sh / 2;
