@@ -75,7 +75,7 @@ void PointSample(CImage32& destination, const CImage32& source, int32_t w, int32
     }
 }
 
-// Everything the area average keeps per strip; about 70 KiB, on the stack.
+// Everything the area average keeps per strip; about 76 KiB, on the stack.
 struct StripState {
     StripColumn cols[kStripColumns];
     EdgeColumns edges[kStripColumns];
@@ -98,6 +98,9 @@ struct StripState {
     int64_t spanFirst;
     int64_t spanLast;
 };
+
+// Resample runs on the host's threads, whose stacks may be small.
+static_assert(sizeof(StripState) <= 80 * 1024, "strip tables must stay a modest stack frame");
 
 inline void Widen(AlphaRange& r, uint32_t lo, uint32_t hi) {
     r.lo = std::min(r.lo, lo);

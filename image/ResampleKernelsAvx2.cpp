@@ -1,4 +1,4 @@
-// AVX2 (with FMA) kernels of the area average; same results as the portable ones.
+// AVX2 (and FMA) kernels of the area average; same results as the portable ones.
 //
 // Products of a channel and an alpha (or of an alpha and a weight) fit 16 bits, so pixels are
 // widened to 16-bit lanes, multiplied with one instruction and only then widened to 32 bits.
@@ -247,6 +247,9 @@ TARN_AVX2 inline uint32_t PackQuotients(__m256d sum, double v, double alphaNumer
     return static_cast<uint32_t>(_mm_cvtsi128_si32(q));
 }
 
+// a * b + c; exact here, since every value is an integer far below 2^53.
+TARN_AVX2 inline __m256d MulAdd(__m256d a, __m256d b, __m256d c) { return _mm256_fmadd_pd(a, b, c); }
+
 // Four 32-bit lanes (b, g, r, a) of a sum or pixel as doubles.
 TARN_AVX2 inline __m256d PlainToDouble(const PlainSum& p) {
     return _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&p))));
@@ -296,14 +299,14 @@ TARN_AVX2 void UniformRowAvx2(const UniformRowJob& job) {
             b = _mm_add_epi32(b, _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(bottom[j]))));
         }
         __m256d sum = _mm256_mul_pd(innerShare, _mm256_cvtepi32_pd(p));
-        sum = _mm256_fmadd_pd(topShare, _mm256_cvtepi32_pd(t), sum);
-        sum = _mm256_fmadd_pd(bottomShare, _mm256_cvtepi32_pd(b), sum);
+        sum = MulAdd(topShare, _mm256_cvtepi32_pd(t), sum);
+        sum = MulAdd(bottomShare, _mm256_cvtepi32_pd(b), sum);
         __m256d edges = _mm256_mul_pd(_mm256_set1_pd(w.innerFirst), PlainToDouble(plain[c.first]));
-        edges = _mm256_fmadd_pd(_mm256_set1_pd(w.innerLast), PlainToDouble(plain[c.last]), edges);
-        edges = _mm256_fmadd_pd(_mm256_set1_pd(w.topFirst), PixelToDouble(top[c.first]), edges);
-        edges = _mm256_fmadd_pd(_mm256_set1_pd(w.topLast), PixelToDouble(top[c.last]), edges);
-        edges = _mm256_fmadd_pd(_mm256_set1_pd(w.bottomFirst), PixelToDouble(bottom[c.first]), edges);
-        edges = _mm256_fmadd_pd(_mm256_set1_pd(w.bottomLast), PixelToDouble(bottom[c.last]), edges);
+        edges = MulAdd(_mm256_set1_pd(w.innerLast), PlainToDouble(plain[c.last]), edges);
+        edges = MulAdd(_mm256_set1_pd(w.topFirst), PixelToDouble(top[c.first]), edges);
+        edges = MulAdd(_mm256_set1_pd(w.topLast), PixelToDouble(top[c.last]), edges);
+        edges = MulAdd(_mm256_set1_pd(w.bottomFirst), PixelToDouble(bottom[c.first]), edges);
+        edges = MulAdd(_mm256_set1_pd(w.bottomLast), PixelToDouble(bottom[c.last]), edges);
         sum = _mm256_add_pd(sum, edges);
 
         double alphaNumerator = 0, alphaDenominator = 1;
