@@ -1,5 +1,7 @@
 // Resample against libvips (vips_shrink, one thread) and pixman (separable box convolution) on
 // the same source images. Throughput is in source pixels per second (items_per_second).
+// alpha:0 is opaque (the fast path of one alpha per row); alpha:1 mixes transparent cells and
+// a ramp of alphas so that almost every footprint takes the alpha-weighted path.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 #include <vips/vips.h>
