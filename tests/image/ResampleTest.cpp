@@ -167,6 +167,12 @@ TEST(Resample, PointSamplingCopiesOrRepeatsPixels) {
             for (int32_t x = 0; x < c.dw; ++x)
                 ASSERT_EQ(dst.GetPixel(x, y), src.GetPixel(x / kx, y / ky)) << c.dw << "x" << c.dh << " " << x << "," << y;
     }
+    CImage32 self;  // into itself: equal sizes, nothing changes
+    self.Resize(9, 4);
+    FillRandom(self, rng, 2);
+    const std::vector<uint32_t> before(self.Pixels(), self.Pixels() + 36);
+    EXPECT_TRUE(Resample(self, self, 9, 4));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), self.Pixels()));
 }
 
 TEST(Resample, HalvingUsesEdgeWeights) {
