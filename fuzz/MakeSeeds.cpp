@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <zstd.h>
+
 #include "fuzz/FuzzSupport.h"
 #include "tests/support/DocumentWriter.h"
 #include "tests/support/archive/ArchiveWriter.h"
@@ -200,6 +202,42 @@ void ArchiveCorpus(const fs::path& dir) {
     WriteSeed(dir, "empty_name_long_chunk", withEdge(12, archive_test::Write(c)));
 }
 
+Bytes Frame(const Bytes& plain, bool contentSize, bool checksum, int level) {
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_contentSizeFlag, contentSize ? 1 : 0);
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, checksum ? 1 : 0);
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level);
+    Bytes out(ZSTD_compressBound(plain.size()));
+    const size_t n = ZSTD_compress2(cctx, out.data(), out.size(), plain.data(), plain.size());
+    ZSTD_freeCCtx(cctx);
+    if (ZSTD_isError(n)) {
+        ++failures;
+        return {};
+    }
+    out.resize(n);
+    return out;
+}
+
+// zstd frames of every block type: raw (noise), RLE (one value), compressed (a picture's bytes).
+void ZstdCorpus(const fs::path& dir) {
+    const Bytes picture = testdoc::PixelBytes(Pattern(24, 16));
+    const Bytes flat(3000, 0x5A);
+    Bytes noise(700);
+    uint32_t x = 12345;
+    for (uint8_t& b : noise) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    WriteSeed(dir, "picture_sized", Frame(picture, true, false, 3));
+    WriteSeed(dir, "picture_unsized_checksum", Frame(picture, false, true, 19));
+    WriteSeed(dir, "flat_unsized", Frame(flat, false, false, 1));
+    WriteSeed(dir, "noise_sized_checksum", Frame(noise, true, true, 3));
+    WriteSeed(dir, "empty", Frame({}, true, false, 3));
+    Bytes two = Frame(picture, true, false, 3);
+    const Bytes skippable = {0x50, 0x2A, 0x4D, 0x18, 4, 0, 0, 0, 1, 2, 3, 4};
+    two.insert(two.end(), skippable.begin(), skippable.end());
+    const Bytes second = Frame(flat, false, true, 5);
+    two.insert(two.end(), second.begin(), second.end());
+    WriteSeed(dir, "two_frames_and_skippable", two);
+}
+
 // Hand-made hostile documents the fuzzer is unlikely to build itself: small files whose
 // headers claim a large preview or a large decoded size. Replayed with the regressions.
 void HostileInputs(const fs::path& root) {
@@ -251,6 +289,7 @@ int main(int argc, char** argv) {
     PageStoreCorpora(root);
     SchemaCorpus(root / "fuzz_schema_verifier");
     ArchiveCorpus(root / "fuzz_archive_provider");
+    ZstdCorpus(root / "fuzz_zstd_limit");
     if (argc == 3) HostileInputs(argv[2]);
     return failures ? 1 : 0;
 }
