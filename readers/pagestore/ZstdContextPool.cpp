@@ -2,19 +2,12 @@
 
 #include <new>
 
+#include "memory/CriticalSectionGuard.h"
+
 namespace pagestore {
 
 namespace {
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Lock() { LeaveCriticalSection(&cs_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
+using Lock = tarn::CriticalSectionGuard;
 }  // namespace
 
 ZstdContextPool::ZstdContextPool(CreateContextFunction create) : create_(create) {

@@ -20,6 +20,7 @@ namespace {
 
 using pagestore::BlobReader;
 using pagestore_test::CheckingStore;
+using pagestore_test::MessageOf;
 using pagestore_test::OpenBytes;
 using pagestore_test::OpenSparse;
 using pagestore_test::PageBufferAccounting;
@@ -64,16 +65,6 @@ Decoded Decode(pagestore::ReadablePageStore& store, pagestore::ZstdContextPool& 
         std::free(buffer);
     }
     return d;
-}
-
-template <class Fn>
-std::string MessageOf(Fn fn) {
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
 }
 
 class Blob : public PageBufferAccounting {};

@@ -15,6 +15,7 @@
 
 namespace {
 
+using pagestore_test::MessageOf;
 using pagestore_test::OpenBytes;
 using pagestore_test::OpenSparse;
 using pagestore_test::PageBufferAccounting;
@@ -32,16 +33,6 @@ int64_t MarkOf(const uint8_t* page) {
     uint64_t v = 0;
     for (int i = 7; i >= 0; --i) v = (v << 8) | page[i];
     return static_cast<int64_t>(v);
-}
-
-template <class Fn>
-std::string MessageOf(Fn fn) {
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
 }
 
 class PageStore : public PageBufferAccounting {};

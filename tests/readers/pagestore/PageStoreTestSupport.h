@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "readers/pagestore/RPageStore.h"
@@ -126,6 +127,17 @@ inline testdoc::Bytes Pattern(size_t size, uint32_t tag) {
         out[i] = static_cast<uint8_t>((x >> 16) ^ (i >> 16));
     }
     return out;
+}
+
+// The message of what fn throws, or "(no exception)".
+template <class Fn>
+std::string MessageOf(Fn fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no exception)";
 }
 
 }  // namespace pagestore_test
