@@ -13,7 +13,7 @@ public:
 
     // The preview is width x height pixels, both at least 1. Called at most once per read,
     // before any rows. False when the sink cannot take a preview of that size (no memory):
-    // the reader then stops as if the pixels could not be decoded and sends nothing more.
+    // the reader sends nothing more and reports no preview, as when an image cannot be sized.
     virtual bool Begin(int32_t width, int32_t height) = 0;
 
     // The next `count` rows (count >= 1), packed: count x width pixel words 0xAARRGGBB,
