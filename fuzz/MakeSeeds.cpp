@@ -239,7 +239,9 @@ void ZstdCorpus(const fs::path& dir) {
 }
 
 // Hand-made hostile documents the fuzzer is unlikely to build itself: small files whose
-// headers claim a large preview or a large decoded size. Replayed with the regressions.
+// headers claim a large preview or a large decoded size. The claimed previews are read (what
+// the blob holds, then zeros); the frame that claims 2 GiB over an empty block is a zstd error.
+// Replayed with the regressions: no allocation may follow a claim beyond the preview's size.
 void HostileInputs(const fs::path& root) {
     const uint64_t fullPreview = uint64_t{16384} * 16384 * 4;
     const Bytes tiny = testdoc::PixelBytes(Pattern(4, 4));

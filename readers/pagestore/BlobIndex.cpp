@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 
 #include "readers/pagestore/Errors.h"
 #include "readers/pagestore/LittleEndian.h"
@@ -39,17 +40,28 @@ void BlobIndex::Build(uint64_t blobSize) {
     int64_t v = LoadI64(head_ + kNextVidxOffset);
     if (v != -1 && v <= 0) throw tarn::HZDError(InvalidNextVidxMessage(v, head_));
 
-    // Data pages are file pages: a blob cannot be longer than the file's pages hold.
+    // Data pages may be shared (one page named for several), so the size is not bounded by the
+    // file; only the index pages it needs are kept.
     uint64_t dataPages = blobSize / kPageSize + (blobSize % kPageSize != 0);
-    if (dataPages > store_.PageCount()) throw tarn::HZDError("Invalid blobSize");
     uint64_t needed = dataPages > kHeadSlots ? (dataPages - kHeadSlots + kIndexSlots - 1) / kIndexSlots : 0;
 
-    // Only the index pages the size needs are read, which also bounds a chain that loops.
-    while (v != -1 && indexPages_.size() < needed) {
+    // The whole chain is read, so an index page that cannot be read fails the blob. A chain
+    // that comes back to an index page loops; otherwise it ends, since every page read is a
+    // distinct page of the stream and a read past its end fails.
+    std::unordered_set<int64_t> seen;
+    while (v != -1) {
+        if (!seen.insert(v).second) throw tarn::HZDError("Invalid index chain");
         // The slot first: once a page is read, nothing may throw before it is recorded.
         indexPages_.push_back({v, nullptr});
         uint8_t* page = indexPages_.back().page = store_.ReadPage(v);
-        v = LoadI64(page);
+        int64_t next = LoadI64(page);
+        if (indexPages_.size() > needed) {
+            // Beyond what the size needs: read to prove the chain, not kept.
+            IndexPage extra = indexPages_.back();
+            indexPages_.pop_back();
+            store_.ReleasePage(extra.page, extra.vidx);
+        }
+        v = next;
     }
     if (indexPages_.size() < needed) throw tarn::HZDError("Invalid index chain");
 }

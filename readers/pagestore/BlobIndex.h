@@ -23,9 +23,9 @@ constexpr uint64_t kIndexSlots = 8191;
 class BlobIndex {
 public:
     // For a paged blob (`inlineBlob` false) of `blobSize` bytes whose head page is `head`:
-    // checks the head's nextVidx and reads the index pages the blob needs. Throws
-    // tarn::HZDError for a malformed head, a size the file cannot hold, or a chain too short;
-    // pages already read are given back first.
+    // checks the head's nextVidx and reads the whole index chain, keeping the index pages the
+    // size needs. Throws tarn::HZDError for a malformed head, a chain that loops or is too short
+    // for the size; pages already read are given back first.
     BlobIndex(ReadablePageStore& store, const uint8_t* head, bool inlineBlob, uint64_t blobSize);
     ~BlobIndex() { Release(); }
     BlobIndex(const BlobIndex&) = delete;

@@ -42,7 +42,6 @@ public:
     void Describe(int64_t vidx, std::ostream& out) override;
     uint8_t Version() override;
     bool TryReleasePage(uint8_t* page, int64_t vidx) noexcept override;
-    uint64_t PageCount() const override { return mapper_.PageCount(); }
 
     // Reads both head pages, keeps the newer, loads the map chain. Pages read so far stay
     // owned by the store, so a failure part way is cleaned up by the destructor.

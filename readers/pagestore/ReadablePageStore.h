@@ -25,8 +25,6 @@ public:
 
     // ReleasePage for destructors and unwinding: false instead of an exception.
     virtual bool TryReleasePage(uint8_t* page, int64_t vidx) noexcept = 0;
-    // Whole pages in the stream: what every size and chain in the file is bounded by.
-    virtual uint64_t PageCount() const = 0;
 };
 
 }  // namespace pagestore

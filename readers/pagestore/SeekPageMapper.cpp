@@ -10,6 +10,7 @@
 namespace pagestore {
 
 namespace {
+constexpr uint64_t kMaxFileOffset = 0x7FFFFFFFFFFFFFFFull;
 std::atomic<size_t> liveBuffers{0};
 std::atomic<size_t> unreturnedBuffers{0};
 }  // namespace
@@ -54,8 +55,9 @@ void SeekPageMapper::KeepOrFree(uint8_t* page) noexcept {
 }
 
 uint8_t* SeekPageMapper::ReadFilePage(uint64_t fidx) {
-    // Also keeps fidx << 16 from wrapping onto a low page.
-    if (fidx >= PageCount()) throw ThumbError("Can't read enough");
+    // Offsets are signed 64-bit for the stream; this also keeps fidx << 16 from wrapping onto a
+    // low page.
+    if (fidx > kMaxFileOffset >> 16) throw ThumbError("Can't read enough");
     uint8_t* page = TakeBuffer();
     if (!page) throw std::runtime_error("IO error");
     int got;

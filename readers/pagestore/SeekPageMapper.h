@@ -31,8 +31,9 @@ public:
     SeekPageMapper(const SeekPageMapper&) = delete;
     ~SeekPageMapper();
 
-    // A new live buffer holding file page `fidx`. A page that does not lie wholly inside the
-    // stream fails as a short read does ("Can't read enough"), before anything is allocated.
+    // A new live buffer holding file page `fidx`. Whether the page exists is for the stream's
+    // Seek and Read to say, not for the size Stat reported; a page whose offset no stream can
+    // reach (2^63 bytes and beyond) fails as a short read does ("Can't read enough").
     uint8_t* ReadFilePage(uint64_t fidx);
     // Gives a buffer back; throws std::runtime_error("IO error") when it is not live (a buffer
     // released twice included).
@@ -40,8 +41,8 @@ public:
     // The same for destructors and unwinding: answers false instead of throwing.
     bool TryReleaseFilePage(uint8_t* page) noexcept;
 
+    // The size Stat reported, and its whole pages: shown by Describe, never used to judge a read.
     uint64_t StreamSize() const { return size_; }
-    // Whole pages in the stream.
     uint64_t PageCount() const { return size_ / kPageSize; }
     size_t LiveCount() const { return live_.Size(); }
 

@@ -82,18 +82,16 @@ void CopyPixels(CImage32& image, const uint8_t* block, uint64_t blockBytes) {
 }
 
 // Decodes the pixel blob into the image. The outcome is that of decoding into a heap block of
-// its own and copying: a blob that cannot be decoded leaves the image as it was (true). When
-// the caller's image is small enough to put back and the decoded bytes cannot exceed the
-// image, they land in the image directly, saving a block and a copy of the whole preview.
+// its own and copying: a blob that cannot be decoded leaves the image as it was (true); pixels
+// a short blob does not reach are 0. When the caller's image is small enough to put back and
+// the decoded bytes cannot exceed the image, they land in the image directly, saving a block
+// and a copy of the whole preview.
 bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t w, uint32_t h) {
     pagestore::CodedBlobDecoder decoder(document.Store(), document.Pool(), blobId);
     if (!decoder.Prepare()) return true;
     const uint64_t needed = uint64_t(w) * h * 4;
     const uint64_t bound = decoder.OutputBound();
     uint64_t produced = 0;
-    // A blob that cannot supply every pixel counts as one that cannot be decoded. Refused before
-    // the resize, so a few bytes of file cannot claim a 16384 x 16384 image and its work.
-    if (bound < needed) return true;
 
     SavedImage saved;
     bool direct = decoder.Coding() == pagestore::kCodingStored || bound <= needed;
@@ -103,10 +101,8 @@ bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t
         {
             ScopedPixelLock lock(image);
             auto* pixels = reinterpret_cast<uint8_t*>(image.Pixels());
-            decoded = pixels &&
-                      decoder.DecodeInto(pixels, decoder.Coding() == pagestore::kCodingStored ? needed : bound,
-                                         produced) &&
-                      produced == needed;
+            decoded = pixels && decoder.DecodeInto(pixels, std::min(bound, needed), produced);
+            if (decoded) std::memset(pixels + produced, 0, needed - produced);
         }
         if (decoded) return true;
         saved.Restore(image);
@@ -115,7 +111,7 @@ bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t
 
     std::unique_ptr<uint8_t, FreeBlock> block(static_cast<uint8_t*>(std::malloc(bound ? bound : 1)));
     if (!block) return true;
-    if (!decoder.DecodeInto(block.get(), bound, produced) || produced < needed) return true;
+    if (!decoder.DecodeInto(block.get(), bound, produced)) return true;
     decoder.Close();
     if (!ResizeExactly(image, w, h)) return false;
     CopyPixels(image, block.get(), produced);
@@ -143,7 +139,7 @@ bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& heig
     }
     width = static_cast<int>(w);
     height = static_cast<int>(h);
-    if (w == 0 || h == 0 || w > kMaxPreviewEdge || h > kMaxPreviewEdge) return false;
+    if (!PreviewSizeAccepted(w, h)) return false;
     try {
         return LoadPixels(image, document, static_cast<int64_t>(blobId), w, h);
     } catch (const HZDError& e) {

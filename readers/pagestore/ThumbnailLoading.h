@@ -12,8 +12,13 @@
 
 namespace tarn {
 
-// Largest preview edge accepted; 16384 x 16384 x 4 bytes still fits the 32-bit byte count.
-constexpr uint32_t kMaxPreviewEdge = 16384;
+// Largest preview byte count (width x height x 4) accepted: the count must fit in 31 bits.
+constexpr uint64_t kMaxPreviewBytes = 0x7FFFFFFF;
+
+// Whether a stored preview of w x h can be read: no zero side, and a byte count in 31 bits.
+inline bool PreviewSizeAccepted(uint32_t w, uint32_t h) {
+    return w != 0 && h != 0 && uint64_t{w} * h * 4 <= kMaxPreviewBytes;
+}
 
 struct FreeBlock {
     void operator()(uint8_t* p) const { std::free(p); }
@@ -30,10 +35,10 @@ struct RootTable {
 RootTable ReadRootTable(HzdDocument& document);
 
 // Fills `image` with the stored preview. False when the metadata cannot be read, when it names
-// no preview, when the preview is empty or larger than kMaxPreviewEdge on a side, or when the
-// image cannot take its size; true with the image untouched when the pixel blob cannot be
-// decoded (unknown coding, no memory, zstd error, or fewer bytes than width x height x 4);
-// true with every pixel written otherwise. `width` and `height` report the stored size. A
+// no preview, when PreviewSizeAccepted refuses its size, or when the image cannot take its
+// size; true with the image untouched when the pixel blob cannot be decoded (unknown coding,
+// no memory, zstd error); true with every pixel written otherwise: the decoded bytes, and 0
+// for the pixels a short blob does not reach. `width` and `height` report the stored size. A
 // malformed pixel blob raises tarn::FException.
 bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& height);
 

@@ -43,7 +43,9 @@ HRESULT FaultyStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* new
 HRESULT FaultyStream::Stat(STATSTG* st, DWORD flags) {
     ++stats_;
     if (faults_.failStat) return STG_E_ACCESSDENIED;
-    return inner_->Stat(st, flags);
+    HRESULT hr = inner_->Stat(st, flags);
+    if (SUCCEEDED(hr) && faults_.statSize >= 0) st->cbSize.QuadPart = static_cast<uint64_t>(faults_.statSize);
+    return hr;
 }
 
 }  // namespace testdoc

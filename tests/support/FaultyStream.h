@@ -1,5 +1,5 @@
-// An IStream wrapper that injects failures: a failing Stat, the n-th Seek or Read failing, the
-// n-th Read coming back short. Calls are counted from 0 in the order the wrapped stream sees
+// An IStream wrapper that injects failures: a failing Stat or one reporting a false size, the
+// n-th Seek or Read failing, the n-th Read coming back short. Calls are counted from 0 in the order the wrapped stream sees
 // them, so a test can walk a failure through every call a reader makes.
 #pragma once
 
@@ -14,6 +14,7 @@ struct StreamFaults {
     int failSeekAt = -1;   // this Seek call returns STG_E_INVALIDFUNCTION
     int failReadAt = -1;   // this Read call returns STG_E_READFAULT, nothing read
     int shortReadAt = -1;  // this Read call returns S_OK with half the bytes
+    int64_t statSize = -1; // >= 0: Stat succeeds and reports this size, whatever the stream holds
 };
 
 class FaultyStream final : public IStream {

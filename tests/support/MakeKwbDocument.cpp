@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--pattern" && i + 2 < argc) {
             long w = std::strtol(argv[i + 1], nullptr, 10), h = std::strtol(argv[i + 2], nullptr, 10);
             i += 2;
-            if (w < 1 || h < 1 || w > 16384 || h > 16384) return Usage();
+            if (w < 1 || h < 1 || w > 0x7FFFFFFF / 4 || h > 0x7FFFFFFF / 4 / w) return Usage();
             image = testdoc::MakeTestPattern(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
         } else if (arg == "--stored") {
             layout.coding = testdoc::kStored;

@@ -196,10 +196,21 @@ void PageStoreWriter::WriteBlob(int64_t headVidx, const Bytes& content, BlobForm
     }
     SetPage(headVidx, Bytes{});  // reserve the head
     std::vector<int64_t> dataPages;
+    std::map<Bytes, int64_t> written;
     for (size_t at = 0; at < content.size(); at += kPageSize) {
-        int64_t v = FreeVidx(pagesFrom);
         size_t n = std::min<size_t>(kPageSize, content.size() - at);
-        SetPage(v, Bytes(content.begin() + static_cast<ptrdiff_t>(at), content.begin() + static_cast<ptrdiff_t>(at + n)));
+        Bytes page(content.begin() + static_cast<ptrdiff_t>(at), content.begin() + static_cast<ptrdiff_t>(at + n));
+        page.resize(kPageSize);
+        if (options_.shareIdenticalPages) {
+            auto it = written.find(page);
+            if (it != written.end()) {
+                dataPages.push_back(it->second);
+                continue;
+            }
+        }
+        int64_t v = FreeVidx(pagesFrom);
+        if (options_.shareIdenticalPages) written.emplace(page, v);
+        SetPage(v, std::move(page));
         dataPages.push_back(v);
     }
     WritePagedBlobHead(headVidx, content.size(), dataPages, pagesFrom);

@@ -54,6 +54,7 @@ public:
         uint64_t extraMapPages = 0;   // map pages beyond what the highest vidx needs
         uint64_t minFilePages = 0;    // pad the file with empty pages up to this count
         uint64_t trailingBytes = 0;   // bytes of a partial page after the last whole page
+        bool shareIdenticalPages = false;  // WriteBlob: equal data pages of a blob get one vidx
     };
 
     PageStoreWriter() : PageStoreWriter(Options{}) {}
@@ -72,7 +73,7 @@ public:
     std::vector<int64_t> WritePagedBlobHead(int64_t headVidx, uint64_t blobSize, const std::vector<int64_t>& dataPages,
                                             int64_t indexFrom = 1, uint8_t kind = 0);
     // Any blob: inline when it fits (Auto) or asked, else paged with data pages at free
-    // virtual indexes >= `pagesFrom`.
+    // virtual indexes >= `pagesFrom` (one page for all equal ones with shareIdenticalPages).
     void WriteBlob(int64_t headVidx, const Bytes& content, BlobForm form = BlobForm::Auto, int64_t pagesFrom = 1);
 
     PageFile Finish();

@@ -126,7 +126,7 @@ TEST_F(Blob, ReadStopsAtTheEndOfTheBlob) {
     }
 }
 
-// Blobs whose data pages repeat two real pages: a 512 MiB blob over a sparse file.
+// Blobs whose data pages repeat three real pages: a 512 MiB blob in a file of a few pages.
 struct RepeatedBlob {
     testdoc::PageFile file;
     std::vector<int64_t> indexPages;
@@ -150,7 +150,7 @@ RepeatedBlob MakeRepeatedBlob(uint64_t dataPages, uint64_t blobSize, uint64_t fi
 TEST_F(Blob, HeadTableHolds8189DataPagesAndOneMoreNeedsAnIndexPage) {
     constexpr uint64_t kHeadPages = 8189;
     {
-        RepeatedBlob blob = MakeRepeatedBlob(kHeadPages, kHeadPages * 65536, 8200);
+        RepeatedBlob blob = MakeRepeatedBlob(kHeadPages, kHeadPages * 65536, 0);
         EXPECT_TRUE(blob.indexPages.empty());
         auto opened = OpenSparse(std::move(blob.file));
         BlobReader reader(opened->Store(), 10);
@@ -160,7 +160,7 @@ TEST_F(Blob, HeadTableHolds8189DataPagesAndOneMoreNeedsAnIndexPage) {
         EXPECT_EQ(total, kHeadPages * 65536);
     }
     {
-        RepeatedBlob blob = MakeRepeatedBlob(kHeadPages + 1, kHeadPages * 65536 + 1, 8200);
+        RepeatedBlob blob = MakeRepeatedBlob(kHeadPages + 1, kHeadPages * 65536 + 1, 0);
         ASSERT_EQ(blob.indexPages.size(), 1u);
         auto opened = OpenSparse(std::move(blob.file));
         CheckingStore store(opened->Store());
@@ -322,8 +322,6 @@ TEST_F(Blob, MalformedBlobsFailWithAMessageAndTheirLocation) {
              w.SetPage(7, head);
          },
          0, "Invalid blobSize"},
-        {"paged size beyond the file",
-         [](PageStoreWriter& w) { w.WritePagedBlobHead(7, 100 * 65536ull, {1}, 20); }, 0, "Invalid blobSize"},
         {"size needs an index page, chain ends",
          [](PageStoreWriter& w) { w.WritePagedBlobHead(7, 8190 * 65536ull, {1}, 20); }, 8200, "Invalid index chain"},
         {"stored blob of 2 GiB",
@@ -362,23 +360,49 @@ TEST_F(Blob, DataPageOutsideTheMapFailsAtTheStore) {
     EXPECT_EQ(MessageOf([&] { Decode(opened->Store(), pool, 7); }), "Invalid vidx");
 }
 
-TEST_F(Blob, IndexChainThatLoopsIsReadOnlyAsFarAsTheSizeNeeds) {
-    const uint64_t count = 8189 + 8191 + 1;
-    PageStoreWriter::Options options;
-    options.minFilePages = count + 10;
-    PageStoreWriter writer(options);
-    writer.SetPage(1, MarkedPage(0x11));
-    std::vector<int64_t> index = writer.WritePagedBlobHead(10, count * 65536, std::vector<int64_t>(count, 1), 20);
-    ASSERT_EQ(index.size(), 2u);
-    testdoc::PageFile file = writer.Finish();
-    file.PokeU64(writer.FidxOf(index[0]), 0, static_cast<uint64_t>(index[0]));  // points to itself
-    auto opened = OpenSparse(std::move(file));
-    CheckingStore store(opened->Store());
-    {
-        BlobReader reader(store, 10);
-        EXPECT_EQ(reader.BlobSize(), count * 65536);
+// The whole index chain is read when a blob opens, also past what its size needs; pages past
+// that are given back at once.
+TEST_F(Blob, TheWholeIndexChainIsReadWhenTheBlobOpens) {
+    enum Change { None, LoopAtTheLastPage, LastPageOutsideTheMap, LastPagePastTheEnd };
+    const struct {
+        const char* name;
+        uint64_t dataPages;  // the size needs an index page beyond 8189 data pages
+        Change change;
+        const char* message;
+    } cases[] = {
+        {"needs one of three", 8190, None, "(no exception)"},
+        {"needs none of three", 100, None, "(no exception)"},
+        {"needs none, the chain loops", 100, LoopAtTheLastPage, "Invalid index chain"},
+        {"needs all three, the chain loops", 8189 + 2 * 8191 + 1, LoopAtTheLastPage, "Invalid index chain"},
+        {"needs none, last page outside the map", 100, LastPageOutsideTheMap, "Invalid vidx"},
+        {"needs one, last page past the end of the file", 8190, LastPagePastTheEnd, "Can't read enough"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PageStoreWriter writer;
+        writer.SetPage(1, MarkedPage(0x11));
+        // Three index pages whatever the size: the table is written for 8189 + 2 * 8191 + 1 pages.
+        std::vector<int64_t> index =
+            writer.WritePagedBlobHead(10, c.dataPages * 65536, std::vector<int64_t>(8189 + 2 * 8191 + 1, 1), 20);
+        ASSERT_EQ(index.size(), 3u);
+        testdoc::PageFile file = writer.Finish();
+        const uint64_t last = writer.FidxOf(index[2]);
+        if (c.change == LoopAtTheLastPage) file.PokeU64(last, 0, static_cast<uint64_t>(index[0]));
+        if (c.change == LastPageOutsideTheMap) file.PokeU64(last, 0, 1u << 30);
+        if (c.change == LastPagePastTheEnd) file.PokeU64(1, 36 + 16 * size_t(index[2]), 5000);
+        auto opened = OpenBytes(file.Flatten());
+        CheckingStore store(opened->Store());
+        const size_t kept = c.dataPages <= 8189 ? 0 : size_t((c.dataPages - 8189 + 8190) / 8191);
+        EXPECT_EQ(MessageOf([&] {
+                      BlobReader reader(store, 10);
+                      EXPECT_EQ(store.Outstanding(), 1 + kept) << "the head and the index pages the size needs";
+                  }),
+                  c.message);
+        std::vector<int64_t> expected = {10, index[0], index[1], index[2]};
+        if (c.change == LastPagePastTheEnd) expected.pop_back();
+        EXPECT_EQ(store.reads, expected);
+        EXPECT_EQ(store.Outstanding(), 0u);
     }
-    EXPECT_EQ(store.reads, (std::vector<int64_t>{10, index[0], index[0]}));
 }
 
 TEST(ZstdContextPool, ReusesContextsAndFailsCleanlyWithoutOne) {

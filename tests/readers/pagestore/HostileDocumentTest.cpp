@@ -1,5 +1,5 @@
 // Small documents that claim a lot: the reader must not turn a few bytes of file into a large
-// image, a large allocation or a long decode.
+// allocation or a long decode beyond the preview the document names.
 #include <gtest/gtest.h>
 
 #include <zstd.h>
@@ -80,35 +80,40 @@ Bytes Document(const Bytes& pixelBlob, uint32_t width, uint32_t height) {
 
 class HostileDocument : public pagestore_test::PageBufferAccounting {};
 
-TEST_F(HostileDocument, PreviewLargerThanItsPixelBlobIsNeverAllocated) {
+// A preview larger than its pixel blob is read like any short blob: what the blob holds, then
+// zeros. The image is the preview's size and nothing besides it is sized by the claim.
+TEST_F(HostileDocument, PreviewLargerThanItsPixelBlobGetsWhatTheBlobHolds) {
     const Bytes tiny = testdoc::PixelBytes(testdoc::MakeTestPattern(4, 4));
-    const uint64_t huge = uint64_t{16384} * 16384 * 4;
+    const uint64_t claimed = uint64_t{2048} * 2048 * 4;
+    const Bytes thousand = Repetitive(1000);
     const struct {
         const char* name;
         Bytes blob;
         uint32_t width, height;
+        const Bytes& holds;
     } cases[] = {
-        {"stored 64 bytes as 16384 x 16384", testdoc::StoredCoding(tiny), 16384, 16384},
-        {"zstd 64 bytes declared as the whole preview", testdoc::ZstdCoding(tiny, 3, huge), 16384, 16384},
-        {"frame header claims the preview, one empty block", ZstdBlob(EmptyBlocksFrame(1, huge), huge), 16384, 16384},
-        {"no content size, empty blocks", ZstdBlob(EmptyBlocksFrame(2), 64 * 64 * 4), 64, 64},
-        // 1000 bytes in a compressed block: the frame could hold the 1024 the preview needs.
-        {"no content size, produces 1000 of 1024", ZstdBlob(UnsizedFrame(Repetitive(1000)), 1024), 16,
-         16},
-        {"stored one byte short", testdoc::StoredCoding(Bytes(tiny.begin(), tiny.end() - 1)), 4, 4},
+        {"stored 64 bytes as 2048 x 2048", testdoc::StoredCoding(tiny), 2048, 2048, tiny},
+        {"zstd 64 bytes declared as the whole preview", testdoc::ZstdCoding(tiny, 3, claimed), 2048, 2048, tiny},
+        {"declared as the preview, one empty block", ZstdBlob(EmptyBlocksFrame(1), claimed), 2048, 2048, Bytes()},
+        {"no content size, empty blocks", ZstdBlob(EmptyBlocksFrame(2), 64 * 64 * 4), 64, 64, Bytes()},
+        {"no content size, produces 1000 of 1024", ZstdBlob(UnsizedFrame(thousand), 1024), 16, 16, thousand},
+        {"stored one byte short", testdoc::StoredCoding(Bytes(tiny.begin(), tiny.end() - 1)), 4, 4,
+         Bytes(tiny.begin(), tiny.end() - 1)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         IStream* stream = testdoc::CreateMemoryStream(Document(c.blob, c.width, c.height));
         RecordingImage image;
         image.SetPixel(0, 0, kSentinel);
-        // Like a blob that cannot be decoded: true, and the image as it came.
         EXPECT_TRUE(ReadPageStoreThumbnail(image, stream));
         stream->Release();
-        EXPECT_EQ(image.Width(), 1);
-        EXPECT_EQ(image.Height(), 1);
-        EXPECT_EQ(image.GetPixel(0, 0), kSentinel);
-        EXPECT_LE(image.largest, int64_t{64} * 64) << "image sized for pixels the blob does not hold";
+        ASSERT_EQ(image.Width(), int32_t(c.width));
+        ASSERT_EQ(image.Height(), int32_t(c.height));
+        EXPECT_EQ(image.largest, int64_t{c.width} * c.height);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(image.Pixels());
+        const size_t size = size_t{c.width} * c.height * 4;
+        EXPECT_EQ(Bytes(bytes, bytes + c.holds.size()), c.holds);
+        EXPECT_EQ(std::count(bytes + c.holds.size(), bytes + size, 0), ptrdiff_t(size - c.holds.size()));
     }
 }
 

@@ -270,7 +270,7 @@ TEST_F(PageStore, SparseStreamOfManyPagesOpensWithoutReadingThem) {
     PageStoreWriter writer(options);
     writer.SetPage(20000, Marked(20000));
     auto opened = OpenSparse(writer.Finish());
-    EXPECT_EQ(opened->Store().PageCount(), 100000u);
+    EXPECT_EQ(opened->Concrete().PageMapper().PageCount(), 100000u);
     uint8_t* page = opened->Store().ReadPage(20000);
     EXPECT_EQ(MarkOf(page), 20000);
     opened->Store().ReleasePage(page, 20000);

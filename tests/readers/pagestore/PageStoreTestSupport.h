@@ -97,7 +97,6 @@ public:
     bool HasPage(int64_t vidx) override { return inner_.HasPage(vidx); }
     void Describe(int64_t vidx, std::ostream& out) override { inner_.Describe(vidx, out); }
     uint8_t Version() override { return inner_.Version(); }
-    uint64_t PageCount() const override { return inner_.PageCount(); }
 
     size_t Outstanding() const { return out_.size(); }
     std::vector<int64_t> reads;

@@ -2,6 +2,7 @@
 // point of the stream, and the repairs of LoadThumbnail.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -134,8 +135,9 @@ TEST_F(ReadPageStore, OutcomeTable) {
     everywhere.rootForm = BlobForm::Paged;
     Layout noThumbnail;
     noThumbnail.withThumbnail = false;
-    Layout tooWide;
-    tooWide.claimedWidth = 16385;
+    Layout tooMany;  // 32768 x 16384 x 4 = 2^31 bytes
+    tooMany.claimedWidth = 32768;
+    tooMany.claimedHeight = 16384;
     Layout zeroHeight;
     zeroHeight.claimedHeight = 0;
 
@@ -161,7 +163,7 @@ TEST_F(ReadPageStore, OutcomeTable) {
          },
          Outcome::TrueUntouched},
         {"no thumbnail field", [=] { return Document(noThumbnail); }, Outcome::FalseUntouched},
-        {"preview wider than 16384", [=] { return Document(tooWide); }, Outcome::FalseUntouched},
+        {"preview of 2^31 bytes", [=] { return Document(tooMany); }, Outcome::FalseUntouched},
         {"preview height 0", [=] { return Document(zeroHeight); }, Outcome::FalseUntouched},
         {"root buffer of 11 bytes",
          [] {
@@ -207,6 +209,25 @@ TEST_F(ReadPageStore, OutcomeTable) {
              layout.pixelForm = BlobForm::Paged;
              return Corrupted(layout, [](testdoc::DocumentInfo& d) {
                  d.file.PokeU64(1, 36 + 16 * size_t(d.pixelBlobVidx), 1ull << 48);
+             });
+         },
+         Outcome::BoxPlaceholder},
+        {"pixel index chain unreadable where the size needs none",
+         [] {
+             Layout layout;
+             layout.pixelForm = BlobForm::Paged;
+             return Corrupted(layout, [](testdoc::DocumentInfo& d) {
+                 d.file.PokeU64(d.writer.FidxOf(d.pixelBlobVidx), 9, 1u << 30);
+             });
+         },
+         Outcome::BoxPlaceholder},
+        {"root index chain past the end of the file where the size needs none",
+         [] {
+             Layout layout;
+             layout.rootForm = BlobForm::Paged;
+             return Corrupted(layout, [](testdoc::DocumentInfo& d) {
+                 d.file.PokeU64(d.writer.FidxOf(0), 9, 3);
+                 d.file.PokeU64(1, 36 + 16 * 3, 5000);
              });
          },
          Outcome::BoxPlaceholder},
@@ -322,38 +343,102 @@ TEST_F(ReadPageStore, StatFailureShowsTheBox) {
     EXPECT_EQ(boxes.size(), 1u);
 }
 
-TEST_F(ReadPageStore, ShortPixelBlobsLeaveTheImageAsItWas) {
+// Sound documents that were once turned away: each must give its preview.
+TEST_F(ReadPageStore, SoundDocumentsGiveTheirPreview) {
+    // Every row alike, so the pixel blob's middle data pages are equal and a writer may share them.
+    PreviewImage uniformRows = testdoc::MakeTestPattern(256, 1024, 7);
+    for (uint32_t y = 1; y < uniformRows.height; ++y)
+        std::copy_n(uniformRows.pixels.begin(), 256, uniformRows.pixels.begin() + y * 256);
+    Layout shared = WithCoding(testdoc::kStored);
+    shared.store.shareIdenticalPages = true;
+    Layout paged;
+    paged.pixelForm = BlobForm::Paged;
+    paged.rootForm = BlobForm::Paged;
+    const PreviewImage wide = testdoc::MakeTestPattern(16385, 2, 3), tall = testdoc::MakeTestPattern(2, 16385, 4);
+
+    const struct {
+        const char* name;
+        const PreviewImage* preview;
+        Layout layout;
+        int64_t statSize;  // what Stat reports; -1: the truth
+    } cases[] = {
+        {"data pages shared, blob larger than the file", &uniformRows, shared, -1},
+        {"Stat reports 0", &SmallPreview(), paged, 0},
+        {"Stat reports one page", &SmallPreview(), paged, 65536},
+        {"16385 x 2, zstd", &wide, Layout{}, -1},
+        {"16385 x 2, stored", &wide, WithCoding(testdoc::kStored), -1},
+        {"2 x 16385, zstd", &tall, Layout{}, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testdoc::DocumentInfo info = testdoc::BuildPageStoreDocument(*c.preview, c.layout);
+        if (c.layout.store.shareIdenticalPages)
+            ASSERT_LT(info.file.size, c.preview->pixels.size() * 4) << "the blob is larger than the file";
+        IStream* inner = testdoc::CreateMemoryStream(info.file.Flatten());
+        testdoc::StreamFaults faults;
+        faults.statSize = c.statSize;
+        IStream* stream = testdoc::FaultyStream::Create(inner, faults);
+        inner->Release();
+        tarn::CImage32 image;
+        EXPECT_TRUE(Run(stream, image));
+        stream->Release();
+        EXPECT_TRUE(ShowsPreview(image, *c.preview));
+        EXPECT_TRUE(boxes.empty());
+    }
+}
+
+TEST_F(ReadPageStore, PreviewSizesAcceptedUpTo31BitsOfBytes) {
+    const struct {
+        uint32_t width, height;
+        bool accepted;
+    } cases[] = {
+        {1, 1, true},           {0, 1, false},          {1, 0, false},          {16384, 16384, true},
+        {16385, 2, true},       {2, 16385, true},       {32768, 16384, false},  {16384, 32768, false},
+        {0x1FFFFFFF, 1, true},  {0x20000000, 1, false}, {1, 0x1FFFFFFF, true},  {46341, 46341, false},
+        {0xFFFFFFFF, 1, false}, {65536, 65536, false},  {23170, 23170, true},   {0x80000001, 2, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tarn::PreviewSizeAccepted(c.width, c.height), c.accepted) << c.width << " x " << c.height;
+}
+
+// A pixel blob shorter than the preview gives what it holds and 0 after it.
+TEST_F(ReadPageStore, ShortPixelBlobsGiveWhatTheyHoldThenZeros) {
     const PreviewImage& preview = SmallPreview();
     const Bytes pixels = testdoc::PixelBytes(preview);
     const size_t keep = pixels.size() / 2 + 3;  // not a whole pixel
-    struct Case {
+    Bytes half(pixels.begin(), pixels.begin() + ptrdiff_t(keep));
+    Bytes halfThenZeros = half;
+    halfThenZeros.resize(pixels.size(), 0);
+    const Bytes zeros(pixels.size(), 0);
+    const struct {
         const char* name;
         Bytes coded;
+        const Bytes& expected;
+    } cases[] = {
+        {"stored, short", testdoc::StoredCoding(half), halfThenZeros},
+        {"zstd, produces less than declared", testdoc::ZstdCoding(half, 3, pixels.size()), halfThenZeros},
+        {"zstd, declares and produces less", testdoc::ZstdCoding(half), halfThenZeros},
+        {"zstd, no frame at all", Bytes{testdoc::kZstd, 0, 0, 0, 0, 0, 0, 0, 0}, zeros},
+        {"stored, nothing", Bytes{testdoc::kStored}, zeros},
     };
-    Bytes half(pixels.begin(), pixels.begin() + ptrdiff_t(keep));
-    const Case cases[] = {
-        {"stored, short", testdoc::StoredCoding(half)},
-        {"zstd, produces less than declared", testdoc::ZstdCoding(half, 3, pixels.size())},
-        {"zstd, declares and produces less", testdoc::ZstdCoding(half)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        testdoc::PageStoreWriter writer;
-        writer.SetPage(0, {});
-        writer.WriteBlob(5, c.coded);
-        writer.WriteBlob(0, testdoc::MetadataBuffer(testdoc::ThumbnailFields{preview.width, preview.height, 5}));
-        // Already the preview's size and dirty, so any pixel written would show.
-        tarn::CImage32 image;
-        ASSERT_TRUE(image.Resize(int32_t(preview.width), int32_t(preview.height)));
-        image.Fill(0xEEEEEEEE);
-        IStream* stream = testdoc::CreateMemoryStream(writer.Finish().Flatten());
-        EXPECT_TRUE(ReadPageStoreThumbnail(image, stream));
-        stream->Release();
-        ASSERT_EQ(image.Width(), int32_t(preview.width));
-        ASSERT_EQ(image.Height(), int32_t(preview.height));
-        // Like a blob that cannot be decoded: nothing of it is taken.
-        for (int32_t y = 0; y < image.Height(); ++y)
-            for (int32_t x = 0; x < image.Width(); ++x) ASSERT_EQ(image.GetPixel(x, y), 0xEEEEEEEEu);
+    for (const auto& c : cases) {
+        // A fresh image (decoded in place) and one too large to put back (decoded aside).
+        for (int32_t callerEdge : {1, 100}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", caller image " << callerEdge);
+            testdoc::PageStoreWriter writer;
+            writer.SetPage(0, {});
+            writer.WriteBlob(5, c.coded);
+            writer.WriteBlob(0, testdoc::MetadataBuffer(testdoc::ThumbnailFields{preview.width, preview.height, 5}));
+            tarn::CImage32 image;
+            ASSERT_TRUE(image.Resize(callerEdge, callerEdge));
+            image.Fill(0xEEEEEEEE);
+            IStream* stream = testdoc::CreateMemoryStream(writer.Finish().Flatten());
+            EXPECT_TRUE(ReadPageStoreThumbnail(image, stream));
+            stream->Release();
+            ASSERT_EQ(image.Width(), int32_t(preview.width));
+            ASSERT_EQ(image.Height(), int32_t(preview.height));
+            EXPECT_EQ(std::memcmp(image.Pixels(), c.expected.data(), c.expected.size()), 0);
+        }
     }
 }
 
