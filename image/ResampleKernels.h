@@ -44,7 +44,8 @@ struct Footprint {
 
 // Footprint of destination index `index` for a 16.16 step, over a source of `size` pixels.
 // The coordinates are 64-bit: identical to 32-bit arithmetic below 32768 source pixels and
-// free of overflow above. step and index must not be negative.
+// free of overflow above. step must not be negative; a negative index gives a footprint that
+// starts before the source (first < 0), which callers clip.
 inline Footprint MakeFootprint(int64_t step, int64_t index, int64_t size) {
     const int64_t s0 = step * index;
     const int64_t s1 = s0 + step;
@@ -223,7 +224,7 @@ namespace tarn {
 class CImage32;
 namespace resample {
 // One pixel of the area average computed directly, pixel by pixel, through the pixel
-// addressing rule. Steps and coordinates must not be negative (0 is returned otherwise).
+// addressing rule, pixels outside the source counting as 0. A negative step gives 0.
 uint32_t AreaSampleAt(const CImage32& source, int64_t xStep, int64_t yStep, int64_t x, int64_t y);
 // Resample with a given kernel set, so that tests can compare every set.
 bool ResampleWith(const Kernels& kernels, CImage32& destination, const CImage32& source, int32_t width,

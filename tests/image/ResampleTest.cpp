@@ -29,7 +29,8 @@ uint32_t ReferenceAreaSample(const CImage32& src, int64_t xStep, int64_t yStep, 
     uint64_t firstAlpha = 0;
     for (int64_t i = i0; i <= iEnd; ++i) {
         for (int64_t j = j0; j <= jEnd; ++j) {
-            const uint32_t p = src.GetPixel(static_cast<int32_t>(j), static_cast<int32_t>(i));
+            const bool inside = j >= 0 && j < W && i >= 0 && i < H;
+            const uint32_t p = inside ? src.GetPixel(static_cast<int32_t>(j), static_cast<int32_t>(i)) : 0u;
             const uint64_t a = p >> 24;
             if (i == i0 && j == j0)
                 firstAlpha = a;
@@ -369,6 +370,66 @@ TEST(AreaSample, MatchesReferencePixels) {
     uint32_t p = 1;
     src.AreaSample(65536, 65536, 0, 1000, &p);  // rows past the end
     EXPECT_EQ(p, 0u);
+}
+
+// A footprint that starts left of or above the source: the pixels outside read as 0, so they
+// add weight and no colour. Random cases against the transcription (whose int32 products do
+// not overflow here), plus a hand-checked one: columns -2 (A = 1), -1 (A = 255) and 0 (A = 0,
+// raised to 255) over rows 0 and 1 (B = 255, 0) give alpha 510 * 255 / 66300 = 1.
+TEST(AreaSample, NegativeStartsCountPixelsOutsideAsZero) {
+    CImage32 flat;
+    flat.Resize(4, 4);
+    flat.Fill(0xFF336699u);
+    uint32_t p = 0;
+    flat.AreaSample(65836, 65536, -1, 0, &p);
+    EXPECT_EQ(p, 0x01336699u);
+    EXPECT_EQ(ReferenceAreaSample(flat, 65836, 65536, -1, 0), 0x01336699u);
+
+    std::mt19937 rng(13);
+    const auto pick = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+    for (int round = 0; round < 400; ++round) {
+        CImage32 src;
+        src.Resize(pick(1, 40), pick(1, 40));
+        FillRandom(src, rng, round % 4);
+        const int32_t xStep = round % 5 == 0 ? pick(0, 65535) : pick(0, 400000);
+        const int32_t yStep = round % 7 == 0 ? pick(0, 65535) : pick(0, 400000);
+        int32_t x = pick(-30, 8), y = pick(-30, 8);
+        if (x >= 0 && y >= 0) (round % 2 ? x : y) = -1 - pick(0, 5);
+        p = 1;
+        src.AreaSample(xStep, yStep, x, y, &p);
+        ASSERT_EQ(p, ReferenceAreaSample(src, xStep, yStep, x, y))
+            << src.Width() << "x" << src.Height() << " steps " << xStep << "," << yStep << " at " << x << "," << y;
+    }
+}
+
+// Extreme arguments read nothing outside the source and end at once, however far the
+// footprint lies outside (up to 32768 x 32768 pixels of it); negative steps give 0.
+TEST(AreaSample, ExtremeArgumentsStayInsideTheSource) {
+    std::mt19937 rng(14);
+    CImage32 src;
+    src.Resize(37, 23);
+    FillRandom(src, rng, 2);
+    const int32_t steps[] = {0, 1, 65536, 1 << 20, INT32_MAX};
+    const int32_t coords[] = {INT32_MIN, INT32_MIN + 1, -65536, -1, 0, 36, 65535, INT32_MAX};
+    for (int32_t xStep : steps)
+        for (int32_t yStep : steps)
+            for (int32_t x : coords)
+                for (int32_t y : coords) {
+                    uint32_t p = 1;
+                    src.AreaSample(xStep, yStep, x, y, &p);
+                    if (xStep <= (1 << 20) && yStep <= (1 << 20)) {
+                        ASSERT_EQ(p, ReferenceAreaSample(src, xStep, yStep, x, y))
+                            << xStep << "," << yStep << " at " << x << "," << y;
+                    }
+                }
+    for (const int32_t s : {-1, INT32_MIN}) {
+        uint32_t p = 1;
+        src.AreaSample(s, 65536, 0, 0, &p);
+        EXPECT_EQ(p, 0u);
+        p = 1;
+        src.AreaSample(65536, s, 0, 0, &p);
+        EXPECT_EQ(p, 0u);
+    }
 }
 
 // Every kernel set the processor runs must agree with the portable one, row kernel by row
