@@ -1,5 +1,6 @@
 #include "memory/SlaveHandleAllocator.h"
 
+#include <atomic>
 #include <ostream>
 #include <stdexcept>
 
@@ -8,23 +9,51 @@
 
 namespace tarn::paged_allocator {
 
+namespace {
+std::atomic<SlaveHandleFactory> slaveFactory{nullptr};
+
+SlaveHandle* NewSlave(MasterHandle* master, uint64_t offset) {
+    SlaveHandleFactory factory = slaveFactory.load(std::memory_order_relaxed);
+    return factory ? factory(master, offset) : new SlaveHandle(master, offset);
+}
+}  // namespace
+
+void SetSlaveHandleFactoryForTesting(SlaveHandleFactory fn) { slaveFactory.store(fn); }
+
 NMemHandle* SlaveHandleAllocator::Allocate(MemoryStatistics& stats, bool) {
     {
         CriticalSectionGuard guard(masters_.cs_);
-        if (!live_.empty()) {
-            MasterHandle* master = *live_.begin();
-            const uint64_t offset = master->TakeSlot();
-            if (master->FillState() == MasterHandle::kFull) live_.erase(live_.begin());
-            return new SlaveHandle(master, offset);
-        }
+        if (!live_.empty()) return TakeSlave(*live_.begin());
     }
     // Outside the lock: a new master may grow the pager file.
     auto* master = static_cast<MasterHandle*>(masters_.Allocate(stats, true));
     if (!master) return nullptr;
     CriticalSectionGuard guard(masters_.cs_);
+    try {
+        live_.insert(master);
+    } catch (...) {
+        masters_.Free(master);
+        throw;
+    }
+    return TakeSlave(master);
+}
+
+SlaveHandle* SlaveHandleAllocator::TakeSlave(MasterHandle* master) {
     const uint64_t offset = master->TakeSlot();
-    if (master->FillState() != MasterHandle::kFull) live_.insert(master);
-    return new SlaveHandle(master, offset);
+    SlaveHandle* slave = nullptr;
+    try {
+        slave = NewSlave(master, offset);
+    } catch (...) {
+        // The slot goes back; a master with no other slot in use leaves the live set.
+        master->ReleaseSlot(offset);
+        if (master->FillState() == MasterHandle::kAllFree) {
+            live_.erase(master);
+            masters_.Free(master);
+        }
+        throw;
+    }
+    if (master->FillState() == MasterHandle::kFull) live_.erase(master);
+    return slave;
 }
 
 void SlaveHandleAllocator::Free(NMemHandle* handle) {

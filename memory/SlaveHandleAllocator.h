@@ -7,7 +7,17 @@
 #include "memory/MasterHandle.h"
 #include "memory/MasterHandleAllocator.h"
 
+namespace tarn {
+class SlaveHandle;
+}
+
 namespace tarn::paged_allocator {
+
+// Builds the handle of one slot; `new SlaveHandle` unless a test installed another.
+using SlaveHandleFactory = SlaveHandle* (*)(MasterHandle* master, uint64_t offset);
+// Test seam: replaces how slot handles are built, e.g. with one that throws (null restores
+// `new SlaveHandle`).
+void SetSlaveHandleFactoryForTesting(SlaveHandleFactory fn);
 
 // live_ holds the masters with at least one free and one used slot; it and every master's
 // slot bits are guarded by the embedded allocator's lock (masters_.cs_).
@@ -33,6 +43,10 @@ public:
     const MasterHandleAllocator& Masters() const { return masters_; }
 
 private:
+    // Takes a slot of `master`, which is in live_, and builds its handle; if that throws, the
+    // slot is given back. The caller holds the lock.
+    SlaveHandle* TakeSlave(MasterHandle* master);
+
     MasterHandleAllocator masters_;
     const uint64_t slaveSize_;
     std::set<MasterHandle*> live_;

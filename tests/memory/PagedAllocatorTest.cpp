@@ -226,6 +226,45 @@ TEST_F(PagedAllocator, SlavesFillMastersAndEmptyMastersGoBack) {
     EXPECT_EQ(stats.totalBytes, 0);
 }
 
+// A slot whose handle cannot be built goes back: its master keeps its fill and its place (a
+// master that had no other slot in use returns to the free list), and the next request gets
+// that slot.
+TEST_F(PagedAllocator, SlotGoesBackWhenItsHandleCannotBeBuilt) {
+    struct ThrowingFactory {
+        ThrowingFactory() {
+            SetSlaveHandleFactoryForTesting([](tarn::MasterHandle*, uint64_t) -> SlaveHandle* { throw std::bad_alloc(); });
+        }
+        ~ThrowingFactory() { SetSlaveHandleFactoryForTesting(nullptr); }
+    };
+    auto& slaves = static_cast<SlaveHandleAllocator&>(pager.AllocatorFor(16384));
+    for (const uint64_t taken : {0u, 1u, 3u}) {  // of four slots per master
+        SCOPED_TRACE(taken);
+        std::vector<NMemHandle*> got;
+        for (uint64_t i = 0; i < taken; ++i) got.push_back(slaves.Allocate(stats, false));
+        const size_t live = slaves.LiveCount(), freeMasters = slaves.Masters().FreeListLength();
+        {
+            ThrowingFactory failing;
+            EXPECT_THROW(slaves.Allocate(stats, false), std::bad_alloc);
+        }
+        EXPECT_EQ(slaves.LiveCount(), live);
+        if (taken == 0) {
+            EXPECT_EQ(slaves.Masters().FreeListLength(), freeMasters + 1);
+        } else {
+            EXPECT_EQ(static_cast<SlaveHandle*>(got[0])->Master()->FreeSlots(), 4 - taken);
+        }
+        auto* next = static_cast<SlaveHandle*>(slaves.Allocate(stats, false));
+        EXPECT_EQ(next->Offset(), taken * 16384);
+        if (taken > 0) {
+            EXPECT_EQ(next->Master(), static_cast<SlaveHandle*>(got[0])->Master());
+        }
+        got.push_back(next);
+        for (NMemHandle* h : got) slaves.Free(h);
+        EXPECT_EQ(slaves.LiveCount(), 0u);
+    }
+    EXPECT_TRUE(slaves.ReleaseAll(stats));
+    EXPECT_EQ(stats.totalBytes, 0);
+}
+
 TEST_F(PagedAllocator, MasterSlotsAreTakenLowestFirstAndGuarded) {
     MasterHandle master(nullptr, nullptr, 65536 * 2, 0, NormalHandle::kMapped, 1000);
     EXPECT_EQ(master.SlotCount(), 131u);
