@@ -8,6 +8,7 @@
 // flush() turns such a leftover into "?".
 #pragma once
 
+#include <concepts>
 #include <string>
 #include <string_view>
 
@@ -37,5 +38,13 @@ private:
 
 // Converts a whole UTF-16 text; a trailing high surrogate comes out as "?".
 std::string unicode_to_utf8(std::u16string_view text);
+
+// The same for a wide string where wchar_t is a UTF-16 unit (Windows paths and messages).
+// Where wchar_t is wider a wide string holds UTF-32, so there is no such form.
+template <class Wide>
+    requires std::same_as<Wide, std::wstring> && (sizeof(wchar_t) == 2)
+std::string unicode_to_utf8(const Wide& text) {
+    return unicode_to_utf8(std::u16string(text.begin(), text.end()));
+}
 
 }  // namespace babel
