@@ -105,6 +105,24 @@ TEST(Blit, OntoItselfBehavesLikeAMove) {
     for (int32_t x = 0; x < 8; ++x) EXPECT_EQ(image.GetPixel(x, 0), expected[x]) << x;
 }
 
+// Rows go top to bottom, so a block moved down within one image repeats its first row (each
+// source row below it is overwritten before it is read); moved up, it arrives intact.
+TEST(Blit, OntoItselfRowsAreCopiedTopToBottom) {
+    const struct {
+        int32_t dstY;
+        uint32_t rows[4];  // the row number each image row holds afterwards
+    } cases[] = {{1, {0, 0, 0, 0}}, {2, {0, 1, 0, 1}}, {-1, {1, 2, 3, 3}}};
+    for (const auto& c : cases) {
+        CImage32 image;
+        ASSERT_TRUE(image.Resize(3, 4));
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 0; x < 3; ++x) image.SetPixel(x, y, static_cast<uint32_t>(y));
+        ASSERT_TRUE(image.Blit(BlendParams{}, 0, c.dstY, image, 3, 4));
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(image.GetPixel(x, y), c.rows[y]) << c.dstY << ": " << x << "," << y;
+    }
+}
+
 constexpr uint32_t kWhite = 0xFFFFFFFFu, kGrey = 0xFFE0E0E0u;
 
 TEST(FillChecker, EightPixelCells) {
