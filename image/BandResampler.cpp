@@ -1,0 +1,143 @@
+// A destination row can be made as soon as the last source row of its footprint has arrived.
+// Footprints of consecutive rows share at most their boundary rows, so what is kept between
+// bands is the unfinished footprint of the next destination row: the window holds at most
+// one footprint's rows.
+#include "image/BandResampler.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "image/ResampleStrips.h"
+
+namespace tarn {
+
+using resample::Footprint;
+
+BandResampler::BandResampler() = default;
+
+BandResampler::~BandResampler() { End(); }
+
+bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height) {
+    return Begin(destination, width, height, resample::BestKernels());
+}
+
+bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height, const resample::Kernels& kernels) {
+    End();
+    if (width < 1 || height < 1) return false;
+    kernels_ = &kernels;
+    W_ = width;
+    H_ = height;
+    dW_ = destination.Width();
+    dH_ = destination.Height();
+    point_ = resample::IsPointSampled(width, height, destination.Width(), destination.Height());
+    xStep_ = resample::StepOf(width, destination.Width());
+    yStep_ = resample::StepOf(height, destination.Height());
+    windowFirst_ = received_ = nextY_ = 0;
+
+    int64_t tallest = 1;
+    for (int64_t y = 0; y < dH_; ++y) {
+        const Need n = NeedOf(y);
+        tallest = std::max(tallest, n.last - n.first + 1);
+    }
+    try {
+        if (!point_) {
+            for (int32_t xa = 0; xa < dW_; xa += strips_.back().count) {
+                strips_.emplace_back();
+                resample::BuildStrip(strips_.back(), xa, static_cast<int32_t>(dW_), xStep_, W_);
+            }
+            sums_.reset(new resample::StripSums());
+        }
+        window_.reset(new uint32_t[static_cast<size_t>(tallest * W_)]);
+    } catch (const std::bad_alloc&) {
+        End();
+        return false;
+    }
+    destination.LockPixels();
+    destination_ = &destination;
+    pixels_ = destination.Pixels();
+    if (!pixels_) rowOut_.reset(new (std::nothrow) uint32_t[static_cast<size_t>(dW_)]);
+    if (!pixels_ && !rowOut_) {
+        End();
+        return false;
+    }
+    return true;
+}
+
+void BandResampler::End() {
+    if (destination_) destination_->UnlockPixels();
+    destination_ = nullptr;
+    pixels_ = nullptr;
+    std::vector<resample::StripColumns>().swap(strips_);
+    sums_.reset();
+    window_.reset();
+    rowOut_.reset();
+}
+
+BandResampler::Need BandResampler::NeedOf(int64_t y) const {
+    // A footprint outside the source reads nothing; it is made once every row is in.
+    if (point_) {
+        const int64_t sy = resample::PointSourceRow(yStep_, y);
+        return sy < H_ ? Need{sy, sy} : Need{H_, H_ - 1};
+    }
+    const Footprint f = resample::MakeFootprint(yStep_, y, H_);
+    return f.first <= f.last ? Need{f.first, f.last} : Need{H_, H_ - 1};
+}
+
+void BandResampler::MakeRow(int64_t y, const uint32_t* top) {
+    uint32_t* out = pixels_ ? pixels_ + y * dW_ : rowOut_.get();
+    if (point_) {
+        resample::PointRow(out, top, W_, static_cast<int32_t>(dW_), xStep_);
+    } else {
+        const Footprint fy = resample::MakeFootprint(yStep_, y, H_);
+        for (resample::StripColumns& s : strips_) resample::StripRow(s, *sums_, *kernels_, top, W_, fy, out);
+    }
+    if (!pixels_)
+        for (int32_t x = 0; x < dW_; ++x) destination_->SetPixel(x, static_cast<int32_t>(y), out[x]);
+}
+
+void BandResampler::MakeRowsWithin(const uint32_t* rows, int64_t first, int64_t end) {
+    for (; nextY_ < dH_; ++nextY_) {
+        const Need n = NeedOf(nextY_);
+        if (n.last >= end) break;
+        MakeRow(nextY_, n.first <= n.last ? rows + (n.first - first) * W_ : nullptr);
+    }
+}
+
+void BandResampler::Rows(const uint32_t* rows, int32_t count) {
+    if (!destination_) return;
+    int64_t n = count;
+    while (n > 0 && nextY_ < dH_) {
+        const Need need = NeedOf(nextY_);
+        if (received_ < need.first) {
+            // Rows no destination row reads.
+            const int64_t skip = std::min(n, need.first - received_);
+            rows += skip * W_, n -= skip, received_ += skip;
+            windowFirst_ = received_;
+        } else if (windowFirst_ == received_) {
+            // Nothing kept: the band's rows are read where they are, and the start of the
+            // next footprint is kept.
+            const int64_t end = received_ + n;
+            MakeRowsWithin(rows, received_, end);
+            const int64_t keep = nextY_ < dH_ ? std::min(NeedOf(nextY_).first, end) : end;
+            std::memcpy(window_.get(), rows + (keep - received_) * W_, static_cast<size_t>((end - keep) * W_) * 4);
+            windowFirst_ = keep;
+            received_ = end;
+            n = 0;
+        } else {
+            // Complete the kept footprint from the band, make its rows, keep what the next
+            // one shares with it.
+            const int64_t take = std::min(n, need.last + 1 - received_);
+            std::memcpy(window_.get() + (received_ - windowFirst_) * W_, rows, static_cast<size_t>(take * W_) * 4);
+            rows += take * W_, n -= take, received_ += take;
+            if (received_ <= need.last) break;
+            MakeRowsWithin(window_.get(), windowFirst_, received_);
+            const int64_t keep = nextY_ < dH_ ? std::min(NeedOf(nextY_).first, received_) : received_;
+            std::memmove(window_.get(), window_.get() + (keep - windowFirst_) * W_,
+                         static_cast<size_t>((received_ - keep) * W_) * 4);
+            windowFirst_ = keep;
+        }
+    }
+}
+
+}  // namespace tarn

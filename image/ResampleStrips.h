@@ -1,0 +1,74 @@
+// Internal to resampling: the strip tables of the area average and the one-row operations
+// that Resample (whole images) and BandResampler (rows arriving in bands) both run.
+//
+// A strip is up to kStripColumns destination columns whose footprints span at most
+// kSpanColumns source columns, so its sums fit small fixed tables. A destination row of a
+// strip needs only the source rows of its own footprint, W pixels apart; where those rows
+// are held is the caller's business.
+#pragma once
+
+#include <cstdint>
+
+#include "image/ResampleKernels.h"
+
+namespace tarn::resample {
+
+constexpr int32_t kStripColumns = 256;
+constexpr int64_t kSpanColumns = 1024;
+
+// A strip's column tables: built once per strip, kept while its rows are computed.
+struct StripColumns {
+    StripColumn cols[kStripColumns];
+    EdgeColumns edges[kStripColumns];
+    EdgeWeights weights[kStripColumns];
+    uint32_t weightsKey[6];  // alphas and row weights the weights were made for
+    bool weightsValid;
+    int32_t count;
+    int32_t xa;    // first destination column
+    bool covered;  // some column of the strip lies inside the source
+    int64_t spanFirst;
+    int64_t spanLast;
+};
+
+// Sums of one destination row of a strip; any strip may use them.
+struct StripSums {
+    EdgeColumns chunkEdges[kStripColumns];
+    uint64_t totals[kStripColumns][4];  // b, g, r, v
+    AlphaRange alpha[kStripColumns];
+    ColumnSum edgeSums[kStripColumns];
+    // Four spare columns let the vector kernels read a few columns past a footprint.
+    union {  // inner rows are summed one way or the other
+        ColumnSum innerSums[kSpanColumns + 4];
+        PlainSum plain[kSpanColumns + 4];
+    };
+    ColumnSum edgeRowSums[kSpanColumns + 4];
+    uint32_t columnAlpha[kSpanColumns];  // alpha range per source column (AlphaWord)
+};
+
+// 16.16 step of one axis. Sources below 32768 pixels give the same value as 32-bit
+// arithmetic; larger ones need the 64 bits.
+inline int64_t StepOf(int32_t sourceSize, int32_t destinationSize) {
+    return static_cast<int64_t>(static_cast<double>(sourceSize) / destinationSize * 65536.0);
+}
+
+// Whole multiples in both directions are point sampled, everything else area averaged.
+inline bool IsPointSampled(int32_t W, int32_t H, int32_t dW, int32_t dH) { return dW % W == 0 && dH % H == 0; }
+
+// Source row of destination row y when point sampling; the accumulator is yStep / 2 + y * yStep.
+inline int64_t PointSourceRow(int64_t yStep, int64_t y) { return (yStep / 2 + yStep * y) >> 16; }
+
+// Fills the strip's tables for destination columns xa on (up to w), over a source W wide.
+// The strip takes as many columns as fit; its count says how many.
+void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W);
+
+// Destination row with footprint fy, columns s.xa .. s.xa + s.count - 1 of `row`. `top` is
+// source row fy.first (column 0), the footprint's other rows follow W pixels apart; null
+// when the footprint is empty.
+void StripRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* top, int64_t W, const Footprint& fy,
+              uint32_t* row);
+
+// A point-sampled destination row of w pixels from source row `source` (null: outside the
+// source, all 0).
+void PointRow(uint32_t* out, const uint32_t* source, int64_t W, int32_t w, int64_t xStep);
+
+}  // namespace tarn::resample
