@@ -1,7 +1,7 @@
 #include "server/ClassFactory.h"
 
-#include <iterator>
 #include <new>
+#include <utility>
 
 #include "readers/archive/ReadLayeredArchiveThumbnail.h"
 #include "readers/pagestore/ReadPageStoreThumbnail.h"
@@ -10,11 +10,14 @@
 
 namespace {
 
-using ReaderPointer = bool (*)(tarn::CImage32&, IStream*);
-const ReaderPointer kReaders[] = {
-    &ReadLayeredArchiveThumbnail,  // kind 0
-    &ReadPageStoreThumbnail,       // kind 1
-};
+// Both readers fill a whole image; layered-archive previews are at most 1024 x 1024.
+PreviewReader ReaderOfKind(int32_t kind) {
+    switch (kind) {
+        case kLayeredArchiveReader: return PreviewOfImage(&ReadLayeredArchiveThumbnail);
+        case kPageStoreReader: return PreviewOfImage(&ReadPageStoreThumbnail);
+        default: return nullptr;
+    }
+}
 
 }  // namespace
 
@@ -40,10 +43,11 @@ ULONG ClassFactory::Release() {
 
 HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
     if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    if (kind_ < 0 || kind_ >= static_cast<int32_t>(std::size(kReaders))) return E_OUTOFMEMORY;
     ZavelThumbnailProvider* provider;
     try {
-        provider = new ZavelThumbnailProvider(ReaderFunction(kReaders[kind_]));
+        PreviewReader reader = ReaderOfKind(kind_);
+        if (!reader) return E_OUTOFMEMORY;
+        provider = new ZavelThumbnailProvider(std::move(reader));
     } catch (...) {
         return E_OUTOFMEMORY;
     }

@@ -6,11 +6,10 @@
 #include <new>
 #include <utility>
 
-#include "image/BlendParams.h"
-#include "image/Resample.h"
+#include "server/FittedPreview.h"
 #include "server/Module.h"
 
-ZavelThumbnailProvider::ZavelThumbnailProvider(ReaderFunction reader) : reader_(std::move(reader)) { ModuleAddRef(); }
+ZavelThumbnailProvider::ZavelThumbnailProvider(PreviewReader reader) : reader_(std::move(reader)) { ModuleAddRef(); }
 
 ZavelThumbnailProvider::~ZavelThumbnailProvider() {
     ReleaseStream();
@@ -67,26 +66,43 @@ FittedSize FitIntoSquare(int32_t w, int32_t h, UINT cx) {
     return {n, static_cast<int32_t>(n / r)};
 }
 
+PreviewReader PreviewOfImage(ImageReader reader) {
+    return [reader = std::move(reader)](tarn::PreviewSink& sink, IStream* stream) {
+        tarn::CImage32 image;
+        if (!reader(image, stream)) return false;
+        PushImage(sink, image);
+        return true;
+    };
+}
+
 namespace {
 
-// Copies `image` into the bottom-up bits of an n x n bitmap: bottom row first, each row the
-// pixel words least significant byte first, which is their layout in memory on every target.
-// Pixels the image does not have count as 0.
-void CopyBottomUp(const tarn::CImage32& image, int32_t n, BYTE* out) {
+// Writes the n x n bitmap's bottom-up bits: the canvas, transparent, with `image` placed at
+// (x, y) and clipped to it. Rows go bottom row first, each pixel word least significant byte
+// first, which is its layout in memory on every target.
+void PlaceBottomUp(const tarn::CImage32& image, int32_t x, int32_t y, int32_t n, BYTE* out) {
     static_assert(std::endian::native == std::endian::little);
+    tarn::ScopedPixelLock lock(image);
     const size_t rowBytes = static_cast<size_t>(n > 0 ? n : 0) * 4;
-    const bool whole = image.Width() == n && image.Height() == n && image.Pixels();
+    // Columns [x0, x1) of the canvas show image columns from x0 - x on.
+    const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(int64_t{x} + image.Width(), n);
     for (int32_t row = n - 1; row >= 0; --row, out += rowBytes) {
-        if (whole) {
-            std::memcpy(out, image.RowAddress(row), rowBytes);
+        const int64_t iy = int64_t{row} - y;
+        if (iy < 0 || iy >= image.Height() || x0 >= x1) {
+            std::memset(out, 0, rowBytes);
             continue;
         }
-        std::memset(out, 0, rowBytes);
-        const int32_t have = row < image.Height() ? std::min(image.Width(), n) : 0;
-        for (int32_t col = 0; col < have; ++col) {
-            const uint32_t p = image.GetPixel(col, row);
-            std::memcpy(out + static_cast<size_t>(col) * 4, &p, 4);
+        std::memset(out, 0, static_cast<size_t>(x0) * 4);
+        const int32_t sy = static_cast<int32_t>(iy);
+        if (image.Pixels()) {
+            std::memcpy(out + x0 * 4, image.RowAddress(sy) + (x0 - x), static_cast<size_t>(x1 - x0) * 4);
+        } else {
+            for (int64_t c = x0; c < x1; ++c) {
+                const uint32_t p = image.GetPixel(static_cast<int32_t>(c - x), sy);
+                std::memcpy(out + c * 4, &p, 4);
+            }
         }
+        std::memset(out + x1 * 4, 0, rowBytes - static_cast<size_t>(x1) * 4);
     }
 }
 
@@ -97,45 +113,18 @@ HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHA
 
     if (!stream_) return S_FALSE;
 
-    tarn::CImage32 source;
-    tarn::CImage32 scaled;
-    const bool read = reader_(source, stream_);
+    // The preview is fitted as its rows arrive; only the fitted image is kept.
+    FittedPreview preview(cx);
+    const bool read = reader_(preview, stream_);
     ReleaseStream();
     if (!read) return S_FALSE;
+    if (!preview.Complete()) preview.FitUntouched();
+    if (!preview.Complete()) throw std::bad_alloc();
 
-    // Resampling to the source's own size copies every pixel unchanged, so a preview that
-    // already has the fitted size is placed as it is.
-    const FittedSize fit = FitIntoSquare(source.Width(), source.Height(), cx);
-    const tarn::CImage32* placed = &source;
-    if (std::max(fit.width, 1) != source.Width() || std::max(fit.height, 1) != source.Height()) {
-        scaled.Resize(fit.width, fit.height);
-        tarn::Resample(scaled, source, scaled.Width(), scaled.Height());
-        placed = &scaled;
-    }
-    const int32_t sw = placed->Width();
-    const int32_t sh = placed->Height();
-
-    // A placed image that covers the whole square would overwrite every pixel of the canvas:
-    // it goes to the bitmap directly, and no canvas is made (an untouched cx x cx block still
-    // costs the heap's growth and trimming, and fresh pages for the bitmap after it).
-    const tarn::CImage32* picture = placed;
-    tarn::CImage32 canvas;
-    if (!(sw == n && sh == n)) {
-        // A canvas that cannot be allocated stays 1 x 1; the request goes on regardless.
-        canvas.Resize(n, n);
-        canvas.Fill(0x00000000u);
-        const int32_t x = static_cast<int32_t>(cx >> 1) - sw / 2;
-        const int32_t y = static_cast<int32_t>(cx >> 1) - sh / 2;
-        tarn::BlendParams params;
-        params.reserved = -1;
-        params.mode = 0;  // plain copy of each pixel word
-        params.opacity = 255;
-        params.linearLight = 0;
-        params.colour = 0xFF000000u;
-        params.keyColour = 0;
-        canvas.Blit(params, x, y, *placed, sw, sh);
-        picture = &canvas;
-    }
+    // Centred on a transparent square; the fitted image goes straight into the bitmap.
+    const tarn::CImage32& fitted = preview.Image();
+    const int32_t x = static_cast<int32_t>(cx >> 1) - fitted.Width() / 2;
+    const int32_t y = static_cast<int32_t>(cx >> 1) - fitted.Height() / 2;
 
     BITMAPINFO info{};
     BITMAPINFOHEADER& h = info.bmiHeader;
@@ -149,7 +138,7 @@ HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHA
     *phbmp = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!*phbmp || !bits) return S_FALSE;
 
-    CopyBottomUp(*picture, n, static_cast<BYTE*>(bits));
+    PlaceBottomUp(fitted, x, y, n, static_cast<BYTE*>(bits));
     *pdwAlpha = WTSAT_ARGB;
     return S_OK;
 }

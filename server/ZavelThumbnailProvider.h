@@ -5,15 +5,24 @@
 #include <functional>
 
 #include "image/CImage32.h"
+#include "image/PreviewSink.h"
 #include "platform/Platform.h"
 
-// Fills the image with the document's stored preview at its stored size; false when the
-// stream is not of the reader's format or cannot be read.
-using ReaderFunction = std::function<bool(tarn::CImage32& image, IStream* stream)>;
+// Pushes the document's stored preview into the sink: its size, then its rows. False when
+// the stream is not of the reader's format or cannot be read. True without a preview (no
+// Begin, or a Discard after it) means the preview could not be decoded: the provider then
+// fits a fresh 1 x 1 image, as a reader that leaves its image untouched.
+using PreviewReader = std::function<bool(tarn::PreviewSink& sink, IStream* stream)>;
+
+// A reader that fills a whole image, with the same outcomes.
+using ImageReader = std::function<bool(tarn::CImage32& image, IStream* stream)>;
+
+// An image reader as a preview reader: the image it fills goes to the sink as one band.
+PreviewReader PreviewOfImage(ImageReader reader);
 
 class ZavelThumbnailProvider final : public IInitializeWithStream, public IThumbnailProvider {
 public:
-    explicit ZavelThumbnailProvider(ReaderFunction reader);
+    explicit ZavelThumbnailProvider(PreviewReader reader);
 
     // IUnknown, shared by both interfaces; identity is the IThumbnailProvider pointer.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
@@ -32,7 +41,7 @@ private:
     HRESULT MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHATYPE* pdwAlpha);
     void ReleaseStream();
 
-    ReaderFunction reader_;
+    PreviewReader reader_;
     LONG refCount_ = 1;          // interlocked
     IStream* stream_ = nullptr;  // one reference held while not null; used by one thread
 };

@@ -20,15 +20,15 @@ struct FakeReader {
     int calls = 0;
     IStream* lastStream = nullptr;
 
-    ReaderFunction Function() {
-        return [this](tarn::CImage32& image, IStream* stream) {
+    PreviewReader Function() {
+        return PreviewOfImage([this](tarn::CImage32& image, IStream* stream) {
             ++calls;
             lastStream = stream;
             if (before) before();
             image.Resize(width, height);
             image.Fill(colour);
             return result;
-        };
+        });
     }
 };
 
@@ -139,14 +139,14 @@ TEST(FitIntoSquare, TruncatesInDoublePrecision) {
 TEST_F(ProviderTest, BitmapIsBottomUpBgra) {
     provider->Release();
     // A 2 x 2 preview at cx 2 is copied pixel for pixel.
-    provider = new ZavelThumbnailProvider([](tarn::CImage32& image, IStream*) {
+    provider = new ZavelThumbnailProvider(PreviewOfImage([](tarn::CImage32& image, IStream*) {
         image.Resize(2, 2);
         image.SetPixel(0, 0, 0x80112233u);
         image.SetPixel(1, 0, 0xFF445566u);
         image.SetPixel(0, 1, 0x01000002u);
         image.SetPixel(1, 1, 0x00000000u);
         return true;
-    });
+    }));
     ASSERT_EQ(Init()->Initialize(stream, STGM_READ), S_OK);
     Thumbnail t = Get(2);
     ASSERT_EQ(t.hr, S_OK);

@@ -1,0 +1,118 @@
+// The provider fits previews as their rows arrive; it must give what fitting the whole preview
+// gave, byte for byte and outcome for outcome.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ProviderDocuments.h"
+#include "server/ClassFactory.h"
+#include "tests/support/WholePreviewThumbnail.h"
+
+namespace provider_test {
+namespace {
+
+int SilentMessageBox(HWND, LPCWSTR, LPCWSTR, UINT) { return IDOK; }
+
+class BandProvider : public ::testing::Test {
+protected:
+    void SetUp() override { previous_ = SetMessageBoxSink(&SilentMessageBox); }
+    void TearDown() override { SetMessageBoxSink(previous_); }
+    MessageBoxSink previous_ = nullptr;
+};
+
+Result Whole(const ImageReader& reader, const testdoc::Bytes& bytes, UINT cx) {
+    IStream* stream = testdoc::CreateMemoryStream(bytes);
+    HBITMAP bitmap = nullptr;
+    const HRESULT hr = testdoc::WholePreviewThumbnail(reader, stream, cx, &bitmap);
+    stream->Release();
+    return Collect(hr, bitmap, cx);
+}
+
+// The page-store reader the class factory gives its providers.
+Result ThroughFactory(const testdoc::Bytes& bytes, UINT cx) {
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(CreateClassFactory(kPageStoreReader, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    IThumbnailProvider* thumbs = nullptr;
+    factory->CreateInstance(nullptr, IID_IThumbnailProvider, reinterpret_cast<void**>(&thumbs));
+    factory->Release();
+    IInitializeWithStream* init = nullptr;
+    thumbs->QueryInterface(IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    IStream* stream = testdoc::CreateMemoryStream(bytes);
+    init->Initialize(stream, STGM_READ);
+    init->Release();
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    const HRESULT hr = thumbs->GetThumbnail(cx, &bitmap, &alpha);
+    thumbs->Release();
+    stream->Release();
+    return Collect(hr, bitmap, cx);
+}
+
+::testing::AssertionResult Same(const Result& got, const Result& want) {
+    if (got.hr != want.hr) return ::testing::AssertionFailure() << "hr " << got.hr << ", want " << want.hr;
+    if (got.bits != want.bits) {
+        size_t k = 0;
+        while (k < got.bits.size() && k < want.bits.size() && got.bits[k] == want.bits[k]) ++k;
+        return ::testing::AssertionFailure() << "bits differ at byte " << k;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(BandProvider, MatchesTheWholePreviewPathOnGeneratedDocuments) {
+    std::mt19937 rng(14);
+    int thumbnails = 0;
+    for (const Document& doc : GeneratedDocuments(220, 1414)) {
+        for (UINT cx : SizesFor(doc, rng)) {
+            const Result want = Whole(ReadPageStoreThumbnail, doc.bytes, cx);
+            thumbnails += want.hr == S_OK;
+            ASSERT_TRUE(Same(ThroughFactory(doc.bytes, cx), want)) << doc.what << " at " << cx;
+            ASSERT_TRUE(Same(Request(RandomBands(ReadPageStoreThumbnail, rng()), doc.bytes, cx), want))
+                << doc.what << " at " << cx << " in random bands";
+        }
+    }
+    EXPECT_GT(thumbnails, 600);  // most documents are sound
+}
+
+// Readers that stop, discard or overrun; each must end as the reader of a whole image with
+// the same outcome ends.
+TEST_F(BandProvider, DiscardsAndIncompleteReadsGiveTheUntouchedOutcome) {
+    tarn::CImage32 picture;
+    ASSERT_TRUE(picture.Resize(40, 30));
+    for (int32_t y = 0; y < 30; ++y)
+        for (int32_t x = 0; x < 40; ++x) picture.SetPixel(x, y, 0xFF000000u | static_cast<uint32_t>(y * 40 + x) * 2654435761u >> 8);
+    const auto push = [&](tarn::PreviewSink& sink, int32_t rows) {
+        for (int32_t y = 0; y < rows; ++y) sink.Rows(picture.RowAddress(y % 30), 1);
+    };
+    const ImageReader untouched = [](tarn::CImage32&, IStream*) { return true; };
+    const ImageReader refused = [](tarn::CImage32&, IStream*) { return false; };
+    const ImageReader decoded = [&](tarn::CImage32& image, IStream*) {
+        image.Resize(40, 30);
+        std::memcpy(image.Pixels(), picture.Pixels(), 40 * 30 * 4);
+        return true;
+    };
+    struct Case {
+        const char* what;
+        std::function<bool(tarn::PreviewSink&)> read;
+        const ImageReader* like;
+    } cases[] = {
+        {"no Begin", [](tarn::PreviewSink&) { return true; }, &untouched},
+        {"discard after half the rows", [&](tarn::PreviewSink& s) { s.Begin(40, 30), push(s, 15), s.Discard(); return true; }, &untouched},
+        {"discard at once", [&](tarn::PreviewSink& s) { s.Begin(40, 30), s.Discard(); return true; }, &untouched},
+        {"discard after every row", [&](tarn::PreviewSink& s) { s.Begin(40, 30), push(s, 30), s.Discard(); return true; }, &untouched},
+        {"rows missing", [&](tarn::PreviewSink& s) { s.Begin(40, 30), push(s, 29); return true; }, &untouched},
+        {"discard, then false", [&](tarn::PreviewSink& s) { s.Begin(40, 30), push(s, 10), s.Discard(); return false; }, &refused},
+        {"every row, then false", [&](tarn::PreviewSink& s) { s.Begin(40, 30), push(s, 30); return false; }, &refused},
+        {"every row", [&](tarn::PreviewSink& s) { s.Begin(40, 30), push(s, 30); return true; }, &decoded},
+        {"rows past the last", [&](tarn::PreviewSink& s) { s.Begin(40, 30), push(s, 30), push(s, 5); return true; }, &decoded},
+        {"rows before Begin", [&](tarn::PreviewSink& s) { push(s, 3), s.Begin(40, 30), push(s, 30); return true; }, &decoded},
+    };
+    const testdoc::Bytes any{1, 2, 3};
+    for (const Case& c : cases) {
+        const PreviewReader reader = [&c](tarn::PreviewSink& sink, IStream*) { return c.read(sink); };
+        for (UINT cx : {1u, 7u, 30u, 40u, 41u, 256u})
+            EXPECT_TRUE(Same(Request(reader, any, cx), Whole(*c.like, any, cx))) << c.what << " at " << cx;
+    }
+}
+
+}  // namespace
+}  // namespace provider_test
