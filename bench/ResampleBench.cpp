@@ -6,10 +6,12 @@
 #include <pixman.h>
 #include <vips/vips.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
 
+#include "image/BandResampler.h"
 #include "image/CImage32.h"
 #include "image/Resample.h"
 
@@ -46,6 +48,23 @@ void BM_Resample(benchmark::State& state) {
     dst.Resize(s.dw, s.dh);
     for (auto _ : state) {
         tarn::Resample(dst, src, s.dw, s.dh);
+        benchmark::DoNotOptimize(dst.Pixels()[0]);
+    }
+    SetCounters(state, s);
+}
+
+// The same scaling from rows handed over in bands of 16 rows (a streaming decoder's bands are a
+// few hundred KB), Begin and its window included.
+void BM_BandResample(benchmark::State& state) {
+    const Size& s = kSizes[state.range(0)];
+    tarn::CImage32 src, dst;
+    MakeSource(src, s.sw, s.sh, state.range(1) != 0);
+    dst.Resize(s.dw, s.dh);
+    tarn::BandResampler band;
+    for (auto _ : state) {
+        band.Begin(dst, s.sw, s.sh);
+        for (int32_t y = 0; y < s.sh; y += 16) band.Rows(src.RowAddress(y), std::min(16, s.sh - y));
+        band.End();
         benchmark::DoNotOptimize(dst.Pixels()[0]);
     }
     SetCounters(state, s);
@@ -110,6 +129,7 @@ void Args(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_Resample)->Apply(Args);
+BENCHMARK(BM_BandResample)->Apply(Args);
 // vips computes on its own worker thread: count the CPU time of the whole process.
 BENCHMARK(BM_VipsShrink)->Apply(Args)->MeasureProcessCPUTime();
 BENCHMARK(BM_PixmanBox)->Apply(Args);
