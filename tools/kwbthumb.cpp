@@ -18,9 +18,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "server/ClassFactory.h"
-#include "server/Exports.h"
-#include "server/Module.h"
+#include "tools/ThumbnailRequest.h"
 
 namespace {
 
@@ -87,20 +85,6 @@ int CaptureMessageBox(HWND, LPCWSTR text, LPCWSTR, UINT) {
     for (const WCHAR* p = text; p && *p; ++p) utf8 += *p < 0x80 ? static_cast<char>(*p) : '?';
     readerMessage = utf8;
     return IDOK;
-}
-
-enum class Format { Unknown, PageStore, LayeredArchive };
-
-// The reader is chosen by the first bytes, never by the file name.
-Format Sniff(IStream* stream) {
-    unsigned char head[8] = {};
-    ULONG got = 0;
-    stream->Read(head, sizeof head, &got);
-    LARGE_INTEGER zero{};
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    if (got >= 3 && std::memcmp(head, "hzd", 3) == 0) return Format::PageStore;
-    if (got >= 7 && std::memcmp(head, "rvnpack", 7) == 0) return Format::LayeredArchive;
-    return Format::Unknown;
 }
 
 // Owns a temporary file next to the output; it becomes the output only by Commit.
@@ -223,37 +207,13 @@ int main(int argc, char** argv) {
     }
 
     SetMessageBoxSink(&CaptureMessageBox);
-    const Format format = Sniff(stream);
-    IClassFactory* factory = nullptr;
-    HRESULT hr = E_FAIL;
-    if (format == Format::PageStore)
-        hr = DllGetClassObject(CLSID_KwbThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-    else if (format == Format::LayeredArchive)
-        hr = CreateClassFactory(kLayeredArchiveReader, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-
+    const kwb::DocumentFormat format = kwb::SniffDocument(stream);
     HBITMAP bitmap = nullptr;
-    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-    if (factory) {
-        IInitializeWithStream* init = nullptr;
-        hr = factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
-        factory->Release();
-        if (SUCCEEDED(hr)) {
-            hr = init->Initialize(stream, STGM_READ);
-            IThumbnailProvider* provider = nullptr;
-            if (SUCCEEDED(hr))
-                hr = init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&provider));
-            if (SUCCEEDED(hr)) {
-                hr = provider->GetThumbnail(static_cast<UINT>(size), &bitmap, &alpha);
-                provider->Release();
-            }
-            init->Release();
-        }
-    }
+    const HRESULT hr = kwb::RequestThumbnail(stream, format, static_cast<UINT>(size), &bitmap);
     stream->Release();
 
     if (hr != S_OK) {
-        if (bitmap) DeleteObject(bitmap);
-        if (format == Format::Unknown)
+        if (format == kwb::DocumentFormat::Unknown)
             std::fprintf(stderr, "kwbthumb: no thumbnail: '%s' is not a page-store document or layered archive\n",
                          input.c_str());
         else

@@ -1,0 +1,53 @@
+#include "tools/ThumbnailRequest.h"
+
+#include <cstring>
+
+#include "server/ClassFactory.h"
+#include "server/Exports.h"
+#include "server/Module.h"
+
+namespace kwb {
+
+DocumentFormat SniffDocument(IStream* stream) {
+    unsigned char head[8] = {};
+    ULONG got = 0;
+    stream->Read(head, sizeof head, &got);
+    LARGE_INTEGER zero{};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    if (got >= 3 && std::memcmp(head, "hzd", 3) == 0) return DocumentFormat::PageStore;
+    if (got >= 7 && std::memcmp(head, "rvnpack", 7) == 0) return DocumentFormat::LayeredArchive;
+    return DocumentFormat::Unknown;
+}
+
+HRESULT RequestThumbnail(IStream* stream, DocumentFormat format, UINT size, HBITMAP* bitmap) {
+    *bitmap = nullptr;
+    // The page store is the registered class; the layered archive's factory is reached only
+    // through CreateClassFactory, as no export hands it out.
+    IClassFactory* factory = nullptr;
+    HRESULT hr = E_FAIL;
+    if (format == DocumentFormat::PageStore)
+        hr = DllGetClassObject(CLSID_KwbThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    else if (format == DocumentFormat::LayeredArchive)
+        hr = CreateClassFactory(kLayeredArchiveReader, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (!factory) return FAILED(hr) ? hr : E_FAIL;
+
+    IInitializeWithStream* init = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
+    factory->Release();
+    if (FAILED(hr)) return hr;
+    hr = init->Initialize(stream, STGM_READ);
+    IThumbnailProvider* provider = nullptr;
+    if (SUCCEEDED(hr)) hr = init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&provider));
+    init->Release();
+    if (FAILED(hr)) return hr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    hr = provider->GetThumbnail(size, bitmap, &alpha);
+    provider->Release();
+    if (hr != S_OK && *bitmap) {
+        DeleteObject(*bitmap);
+        *bitmap = nullptr;
+    }
+    return hr;
+}
+
+}  // namespace kwb
