@@ -48,6 +48,10 @@ foreach(case "/usr|kwbthumb" "/usr/local|kwbthumb" "/opt/kwb|/opt/kwb/bin/kwbthu
   expect_thumbnailer("${root}/share/thumbnailers/kwbthumb.thumbnailer" "${command}")
   check("${prefix}: no MIME package" EXISTS "${root}/share/mime/packages/kwbthumb.xml")
   check("${prefix}: the database was built inside DESTDIR" NOT EXISTS "${root}/share/mime/mime.cache")
+  # With THUMB_KIO_PLUGIN, the KIO plugin goes where Qt keeps its plugins under its prefix.
+  if(KIO_PLUGIN_DIR)
+    check("${prefix}: no ${KIO_PLUGIN_DIR}/kwbthumbnail.so" EXISTS "${root}/${KIO_PLUGIN_DIR}/kwbthumbnail.so")
+  endif()
 endforeach()
 
 # The MIME package declares the type by name and by the first bytes.
@@ -68,10 +72,17 @@ if(update_mime)
   file(READ "${prefix}/share/mime/types" types)
   check("direct install: the database lacks application/x-kwb" types MATCHES "application/x-kwb")
   expect_thumbnailer("${prefix}/share/thumbnailers/kwbthumb.thumbnailer" "${prefix}/bin/kwbthumb")
-  execute_process(COMMAND "${SOURCE_DIR}/scripts/install-linux" --uninstall "${prefix}"
+  if(KIO_PLUGIN_DIR)
+    check("direct install: no KIO plugin" EXISTS "${prefix}/${KIO_PLUGIN_DIR}/kwbthumbnail.so")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env "THUMB_LINUX_BUILD=${BUILD_DIR}" "${SOURCE_DIR}/scripts/install-linux" --uninstall "${prefix}"
                   RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
   check("install-linux --uninstall failed (${status})" status EQUAL 0)
-  foreach(f bin/kwbthumb share/thumbnailers/kwbthumb.thumbnailer share/mime/packages/kwbthumb.xml)
+  set(installed bin/kwbthumb share/thumbnailers/kwbthumb.thumbnailer share/mime/packages/kwbthumb.xml)
+  if(KIO_PLUGIN_DIR)
+    list(APPEND installed "${KIO_PLUGIN_DIR}/kwbthumbnail.so")
+  endif()
+  foreach(f ${installed})
     check("uninstall left ${f}" NOT EXISTS "${prefix}/${f}")
   endforeach()
   file(READ "${prefix}/share/mime/types" types)
