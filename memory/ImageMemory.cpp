@@ -35,7 +35,7 @@ void* AllocateBlock(size_t bytes) {
     void* block = GeneralHeapAlloc(rounded);
     // Only memory really handed out is counted: a failed allocation is never freed, so
     // counting it would leave the totals wrong for the life of the process.
-    if (block) StatisticsRecord().Add(static_cast<int64_t>(rounded));
+    if (block) Statistics().Add(static_cast<int64_t>(rounded));
     return block;
 }
 
@@ -47,7 +47,9 @@ void FreeBlock(void* address, size_t bytes) {
     if (sizeClass >= 0) [[likely]]
         return ThreadBlockCache::ReturnBlock(address, static_cast<unsigned>(sizeClass));
     GeneralHeapFree(address);
-    StatisticsRecord().Subtract(static_cast<int64_t>(rounded));
+    Statistics().Subtract(static_cast<int64_t>(rounded));
 }
+
+bool ReleaseImageMemoryOnUnload() { return ThreadBlockCache::ReleaseAllOnUnload(); }
 
 }  // namespace tarn

@@ -22,6 +22,14 @@ void FreeImageMemory(void* address, size_t bytes);
 void* AllocateBlock(size_t bytes);
 void FreeBlock(void* address, size_t bytes);
 
+// For a module that is unloaded while the process goes on: when no pool block is live, returns
+// every pool region to the system and frees every record the pools keep (per-thread records,
+// the thread-exit slot, the region directory), so a later load starts clean, and returns true.
+// With a block still live it changes nothing and returns false. No thread may use the pools
+// during the call, nor afterwards through the thread-local state it had before (an unload
+// takes that with it). Not for process exit: other threads may have died holding pool locks.
+bool ReleaseImageMemoryOnUnload();
+
 // What the paged-memory switch selects (handle-backed memory that can page out to a file).
 void* AllocatePagedImageMemory(size_t bytes);
 void FreePagedImageMemory(void* address, size_t bytes);

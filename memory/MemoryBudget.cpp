@@ -15,7 +15,7 @@ void ApplyDefaults(MemoryStatistics& stats) {
 }
 
 uint64_t BytesOverBudget(const MemoryStatistics& stats) {
-    const int64_t resident = stats.totalBytes.load(std::memory_order_relaxed) -
+    const int64_t resident = stats.TotalBytes() -
                              stats.pagedOutBytes.load(std::memory_order_relaxed);
     int64_t limit = stats.residentLimit.load(std::memory_order_relaxed);
     if (limit < 0) limit = 0;

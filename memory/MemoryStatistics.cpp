@@ -10,11 +10,17 @@ namespace {
 constinit MemoryStatistics processStatistics;
 }  // namespace
 
-MemoryStatistics& Statistics() {
-    ThreadBlockCache::CountCallingThread();
-    return processStatistics;
+MemoryStatistics& Statistics() { return processStatistics; }
+
+// Pool blocks exist only in the process record; a private record (tests) is its booked part.
+int64_t MemoryStatistics::TotalBytes() const {
+    if (this != &processStatistics) return bookedTotalBytes.load(std::memory_order_acquire);
+    return ThreadBlockCache::LiveBytesWith(bookedTotalBytes);
 }
 
-MemoryStatistics& StatisticsRecord() { return processStatistics; }
+int64_t MemoryStatistics::HeapBytes() const {
+    if (this != &processStatistics) return bookedHeapBytes.load(std::memory_order_acquire);
+    return ThreadBlockCache::LiveBytesWith(bookedHeapBytes);
+}
 
 }  // namespace tarn

@@ -8,10 +8,11 @@
 namespace tarn {
 
 struct MemoryStatistics {
-    // Bytes handed out and not yet freed (rounded sizes).
-    std::atomic<int64_t> totalBytes{0};
-    // The part of totalBytes held in process memory; equals totalBytes with paging off.
-    std::atomic<int64_t> heapBytes{0};
+    // Booked with atomic additions: general-heap blocks and handle-backed memory. Pool blocks
+    // are counted by the threads that take and give them back (no locked instruction on that
+    // path); TotalBytes() and HeapBytes() of the process record add them in.
+    std::atomic<int64_t> bookedTotalBytes{0};
+    std::atomic<int64_t> bookedHeapBytes{0};
     // Used by the paged-memory mode only.
     std::atomic<int64_t> pagedOutBytes{0};
     std::atomic<int64_t> heapThreshold{0};
@@ -19,18 +20,20 @@ struct MemoryStatistics {
     std::atomic<bool> defaultsPending{true};
 
     void Add(int64_t bytes) {
-        totalBytes.fetch_add(bytes, std::memory_order_relaxed);
-        heapBytes.fetch_add(bytes, std::memory_order_relaxed);
+        bookedTotalBytes.fetch_add(bytes, std::memory_order_relaxed);
+        bookedHeapBytes.fetch_add(bytes, std::memory_order_relaxed);
     }
     void Subtract(int64_t bytes) { Add(-bytes); }
+
+    // Bytes of image memory handed out and not yet freed (rounded sizes), exact at the moment
+    // of reading: the counts of every thread are read as one snapshot, so the result is never
+    // below zero and never misses a block that another thread holds.
+    int64_t TotalBytes() const;
+    // The part of it held in process memory; equals TotalBytes() with paging off.
+    int64_t HeapBytes() const;
 };
 
-// The process-wide record. Pool blocks are counted per thread and added here when a thread has
-// taken or given back more than 4 MiB since it last did, when it ends, and when it calls
-// Statistics(): a thread that reads the record sees its own allocations exactly, while other
-// running threads' pool blocks may be missing from it by up to 4 MiB each.
+// The process-wide record.
 MemoryStatistics& Statistics();
-// The same record without folding anything in: for the memory subsystem's own counting.
-MemoryStatistics& StatisticsRecord();
 
 }  // namespace tarn

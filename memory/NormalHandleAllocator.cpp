@@ -59,7 +59,7 @@ NMemHandle* NormalHandleAllocator::Allocate(MemoryStatistics& stats, bool fileBa
             pager_.ReturnRegion(region.offset, units_);
             throw;
         }
-        Count(stats.totalBytes, size);
+        Count(stats.bookedTotalBytes, size);
         return h;
     }
     void* block = GeneralHeapAlloc(static_cast<size_t>(size));
@@ -96,14 +96,14 @@ uint64_t NormalHandleAllocator::ReleaseFree(MemoryStatistics& stats, uint64_t wa
         case NormalHandle::kMapped:
             pager_.UnmapView(h->address_);
             pager_.ReturnRegion(h->fileOffset_, units_);
-            Count(stats.totalBytes, -size);
+            Count(stats.bookedTotalBytes, -size);
             resident_.erase(h);
             released += h->size_;
             break;
         case NormalHandle::kPagedOut:
             // Not resident, so it does not count toward what was wanted.
             pager_.ReturnRegion(h->fileOffset_, units_);
-            Count(stats.totalBytes, -size);
+            Count(stats.bookedTotalBytes, -size);
             Count(stats.pagedOutBytes, -size);
             pagedOut_.erase(h);
             break;
@@ -155,7 +155,7 @@ uint64_t NormalHandleAllocator::PageOut(MemoryStatistics& stats, uint64_t wanted
                 h->fileOffset_ = region.offset;
                 h->state_ = NormalHandle::kPagedOut;
                 fromHeap += h->size_;
-                Count(stats.heapBytes, -size);
+                Count(stats.bookedHeapBytes, -size);
                 Count(stats.pagedOutBytes, size);
                 moved = true;
             }

@@ -61,7 +61,7 @@ NMemHandle* AllocateImageHandle(size_t bytes) {
     // Without a pager nothing is pageable yet, and the budget has nothing to act on.
     if (Pager* pager = Pager::Existing()) EnforceBudget(*pager, stats);
     const bool heapFull =
-        stats.heapBytes.load(std::memory_order_relaxed) > stats.heapThreshold.load(std::memory_order_relaxed);
+        stats.HeapBytes() > stats.heapThreshold.load(std::memory_order_relaxed);
     if (size == Pager::kUnit) return Pager::Get().SmallAllocator().Allocate(stats, heapFull);
 
     const int64_t sizeBytes = CountSize(size, static_cast<int64_t>(size));

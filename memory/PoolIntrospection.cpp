@@ -92,4 +92,8 @@ size_t PoolIntrospection::SkipCounter(RegionDirectory& directory) {
     return directory.skipCounter;
 }
 
+size_t PoolIntrospection::ThreadRecordCount() { return ThreadBlockCache::ThreadRecordCount(); }
+
+bool PoolIntrospection::HasThreadExitSlot() { return ThreadBlockCache::HasThreadExitSlot(); }
+
 }  // namespace tarn

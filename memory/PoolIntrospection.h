@@ -31,6 +31,11 @@ struct PoolIntrospection {
     static std::vector<PoolRegion*> AvailableRegions(RegionDirectory& directory);
     static std::vector<PoolRegion*> ExhaustedRegions(RegionDirectory& directory);
     static size_t SkipCounter(RegionDirectory& directory);
+
+    // Per-thread records the pools keep (threads that took a pool block and have not ended).
+    static size_t ThreadRecordCount();
+    // Whether the thread-exit slot is allocated.
+    static bool HasThreadExitSlot();
 };
 
 }  // namespace tarn

@@ -49,10 +49,26 @@ RegionDirectory::~RegionDirectory() {
     }
 }
 
+namespace {
+// Never destroyed by a static destructor: blocks may be freed by static destructors and late
+// threads. Made on first use, so it is ready for any static constructor.
+std::mutex& ProcessMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+constinit RegionDirectory* processDirectory = nullptr;
+}  // namespace
+
 RegionDirectory& RegionDirectory::Process() {
-    // Never destroyed: blocks may be freed by static destructors and late threads.
-    static RegionDirectory* const directory = new RegionDirectory();
-    return *directory;
+    std::lock_guard<std::mutex> lock(ProcessMutex());
+    if (!processDirectory) processDirectory = new RegionDirectory();
+    return *processDirectory;
+}
+
+void RegionDirectory::ReleaseProcess() {
+    std::lock_guard<std::mutex> lock(ProcessMutex());
+    delete processDirectory;
+    processDirectory = nullptr;
 }
 
 PoolChunk* RegionDirectory::TakeChunk(size_t blockSize) {

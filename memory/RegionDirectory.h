@@ -19,14 +19,17 @@ public:
     static constexpr size_t kSkipLimit = 10;
 
     RegionDirectory() = default;
-    // Releases the regions this directory made. The process directory is never destroyed
-    // (threads may free blocks until the very end); only private ones, in tests, are.
+    // Releases the regions this directory made. The process directory is destroyed only by
+    // ReleaseProcess (threads may free blocks until the very end of the process).
     ~RegionDirectory();
     RegionDirectory(const RegionDirectory&) = delete;
     RegionDirectory& operator=(const RegionDirectory&) = delete;
 
-    // The one directory of the process, made on first use.
+    // The one directory of the process, made on first use (and again after ReleaseProcess).
     static RegionDirectory& Process();
+    // Module unload with no block out: destroys the process directory, returning every region
+    // it made to the system.
+    static void ReleaseProcess();
 
     // A chunk for `blockSize` with at least one free block, from an existing region or a new
     // one. Throws std::runtime_error when a region is needed and cannot be made.

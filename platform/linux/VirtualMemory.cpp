@@ -4,20 +4,18 @@
 
 #include <map>
 #include <mutex>
+#include <new>
 
 #include "Sync.h"
 
 namespace {
 
-// VirtualFree(MEM_RELEASE) takes only the base address, so remember each region's size.
-std::mutex& RegionsMutex() {
-    static std::mutex m;
-    return m;
-}
-std::map<uintptr_t, size_t>& Regions() {
-    static std::map<uintptr_t, size_t> r;
-    return r;
-}
+// VirtualFree(MEM_RELEASE) takes only the base address, so remember each region's size. Made
+// with the first region and deleted with the last, never by a static destructor: a library's
+// unload code may free regions after its static objects are gone, and an unloaded library
+// leaves nothing behind.
+std::mutex regionsMutex;
+constinit std::map<uintptr_t, size_t>* regions = nullptr;
 
 constexpr size_t kAllocationGranularity = 0x10000;
 
@@ -69,9 +67,14 @@ PVOID VirtualAlloc2(HANDLE process, PVOID baseAddress, SIZE_T size, ULONG alloca
     if (aligned > start) munmap(raw, aligned - start);
     uintptr_t end = aligned + size;
     if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
-    {
-        std::lock_guard<std::mutex> lock(RegionsMutex());
-        Regions()[aligned] = size;
+    try {
+        std::lock_guard<std::mutex> lock(regionsMutex);
+        if (!regions) regions = new std::map<uintptr_t, size_t>();
+        (*regions)[aligned] = size;
+    } catch (const std::bad_alloc&) {
+        munmap(reinterpret_cast<void*>(aligned), size);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
     }
     return reinterpret_cast<PVOID>(aligned);
 }
@@ -84,14 +87,18 @@ BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType) {
     }
     size_t length;
     {
-        std::lock_guard<std::mutex> lock(RegionsMutex());
-        auto it = Regions().find(reinterpret_cast<uintptr_t>(address));
-        if (it == Regions().end()) {
+        std::lock_guard<std::mutex> lock(regionsMutex);
+        const auto it = regions ? regions->find(reinterpret_cast<uintptr_t>(address)) : std::map<uintptr_t, size_t>::iterator{};
+        if (!regions || it == regions->end()) {
             SetLastError(ERROR_INVALID_ADDRESS);
             return FALSE;
         }
         length = it->second;
-        Regions().erase(it);
+        regions->erase(it);
+        if (regions->empty()) {
+            delete regions;
+            regions = nullptr;
+        }
     }
     munmap(address, length);
     return TRUE;

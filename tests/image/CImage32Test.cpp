@@ -13,7 +13,7 @@
 namespace tarn {
 namespace {
 
-int64_t TotalBytes() { return Statistics().totalBytes.load(); }
+int64_t TotalBytes() { return Statistics().TotalBytes(); }
 
 // Replaces the general heap while alive: records each request and fails, throws, or passes it
 // on to malloc.

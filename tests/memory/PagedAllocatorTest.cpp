@@ -95,13 +95,13 @@ TEST_F(PagedAllocator, PagedOutMemoryComesBackIntact) {
         NormalHandle* h = Take(a, fileBacked);
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(h->CurrentState(), fileBacked ? NormalHandle::kMapped : NormalHandle::kInHeap);
-        const int64_t heapBefore = stats.heapBytes;
+        const int64_t heapBefore = stats.HeapBytes();
         Stamp(h, kUnit, 7);
 
         EXPECT_EQ(a.PageOut(stats, kReleaseEverything), kUnit);
         EXPECT_EQ(h->CurrentState(), NormalHandle::kPagedOut);
         EXPECT_EQ(stats.pagedOutBytes, static_cast<int64_t>(kUnit));
-        EXPECT_EQ(stats.heapBytes, heapBefore - (fileBacked ? 0 : static_cast<int64_t>(kUnit)));
+        EXPECT_EQ(stats.HeapBytes(), heapBefore - (fileBacked ? 0 : static_cast<int64_t>(kUnit)));
         EXPECT_EQ(a.PagedOutCount(), 1u);
 
         EXPECT_TRUE(HasStamp(h, kUnit, 7)) << (fileBacked ? "file-backed" : "heap-backed");
@@ -111,8 +111,8 @@ TEST_F(PagedAllocator, PagedOutMemoryComesBackIntact) {
 
         a.Free(h);
         EXPECT_TRUE(a.ReleaseAll(stats));
-        EXPECT_EQ(stats.totalBytes, 0);
-        EXPECT_EQ(stats.heapBytes, 0);
+        EXPECT_EQ(stats.TotalBytes(), 0);
+        EXPECT_EQ(stats.HeapBytes(), 0);
         EXPECT_EQ(pager.MappedViews(), 0);
     }
 }
@@ -159,7 +159,7 @@ TEST_F(PagedAllocator, ReleaseFreeCountsOnlyResidentMemory) {
     // The paged-out handle goes without counting; the mapped one then meets the request.
     EXPECT_EQ(a.ReleaseFree(stats, 1), kUnit);
     EXPECT_EQ(a.FreeListLength(), 0u);
-    EXPECT_EQ(stats.totalBytes, 0);
+    EXPECT_EQ(stats.TotalBytes(), 0);
     EXPECT_EQ(stats.pagedOutBytes, 0);
     EXPECT_EQ(pager.FreeRegions(), (std::vector<std::pair<uint64_t, uint64_t>>{{0, 2}}));
 }
@@ -174,7 +174,7 @@ TEST_F(PagedAllocator, FreedHandlesAreReusedOldestFirst) {
     EXPECT_EQ(first->CurrentState(), NormalHandle::kMapped);
     EXPECT_EQ(Take(a, true), second);
     EXPECT_EQ(second->CurrentState(), NormalHandle::kInHeap);
-    EXPECT_EQ(stats.totalBytes, static_cast<int64_t>(2 * kUnit));
+    EXPECT_EQ(stats.TotalBytes(), static_cast<int64_t>(2 * kUnit));
     a.Free(first);
     a.Free(second);
     EXPECT_TRUE(a.ReleaseAll(stats));
@@ -203,7 +203,7 @@ TEST_F(PagedAllocator, SlavesFillMastersAndEmptyMastersGoBack) {
     }
     EXPECT_NE(got[4]->Master(), got[0]->Master());
     EXPECT_EQ(live, (std::vector<size_t>{1, 1, 1, 0, 1}));
-    EXPECT_EQ(stats.totalBytes, static_cast<int64_t>(2 * kUnit));  // whole masters are booked
+    EXPECT_EQ(stats.TotalBytes(), static_cast<int64_t>(2 * kUnit));  // whole masters are booked
 
     // Slots of one master share its memory without overlap.
     for (int i = 0; i < 4; ++i) Stamp(got[i], 16384, i + 1);
@@ -223,7 +223,7 @@ TEST_F(PagedAllocator, SlavesFillMastersAndEmptyMastersGoBack) {
     slaves.Free(again);
     slaves.Free(got[4]);
     EXPECT_TRUE(slaves.ReleaseAll(stats));
-    EXPECT_EQ(stats.totalBytes, 0);
+    EXPECT_EQ(stats.TotalBytes(), 0);
 }
 
 // A slot whose handle cannot be built goes back: its master keeps its fill and its place (a
@@ -339,7 +339,7 @@ TEST_F(PagedAllocator, BudgetReleasesFreeHandlesBeforePagingOut) {
     tarn::EnforceBudget(pager, stats);
     EXPECT_EQ(a.FreeListLength(), 0u);
     EXPECT_EQ(stats.pagedOutBytes, 0);
-    EXPECT_EQ(stats.totalBytes, static_cast<int64_t>(4 * kUnit));
+    EXPECT_EQ(stats.TotalBytes(), static_cast<int64_t>(4 * kUnit));
 
     // 6 units again and nothing free: page out down to 80 % of the limit (3.2 units -> 3 handles).
     held.push_back(Take(a, true));
@@ -376,7 +376,7 @@ TEST(PagedBudget, BytesOverBudget) {
     };
     for (const Case& c : cases) {
         MemoryStatistics stats;
-        stats.totalBytes = c.total;
+        stats.bookedTotalBytes = c.total;
         stats.pagedOutBytes = c.pagedOut;
         stats.residentLimit = c.limit;
         EXPECT_EQ(tarn::BytesOverBudget(stats), c.expected) << c.total << " " << c.limit;

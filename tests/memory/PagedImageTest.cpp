@@ -233,7 +233,7 @@ TEST_F(PagedImages, SizesGoToHeapOrFileAsTheirLiveBytesSay) {
     tarn::NMemHandle* small = tarn::AllocateImageHandle(400);
     ASSERT_NE(small, nullptr);
     EXPECT_FALSE(small->IsPageable());
-    EXPECT_GT(s.heapBytes, 0);
+    EXPECT_GT(s.HeapBytes(), 0);
 
     struct Case {
         const char* name;

@@ -138,8 +138,8 @@ TEST(PagedStress, LockUnlockAndPageOutFromSeveralThreads) {
     EXPECT_TRUE(normal.ReleaseAll(stats));
     EXPECT_TRUE(slaves.ReleaseAll(stats));
     EXPECT_TRUE(large.ReleaseAll(stats));
-    EXPECT_EQ(stats.totalBytes, 0);
-    EXPECT_EQ(stats.heapBytes, 0);
+    EXPECT_EQ(stats.TotalBytes(), 0);
+    EXPECT_EQ(stats.HeapBytes(), 0);
     EXPECT_EQ(stats.pagedOutBytes, 0);
     EXPECT_EQ(pager.MappedViews(), 0);
 }

@@ -65,7 +65,7 @@ struct Inbox {
 };
 
 TEST(BlockPoolStress, NoBlockIsEverHeldByTwoOwners) {
-    const int64_t total0 = Statistics().totalBytes.load();
+    const int64_t total0 = Statistics().TotalBytes();
     Inbox inboxes[kThreads];
     std::atomic<int> doubleClaims{0}, brokenMarks{0}, failures{0};
     std::atomic<int> running{kThreads};
@@ -144,8 +144,8 @@ TEST(BlockPoolStress, NoBlockIsEverHeldByTwoOwners) {
     EXPECT_EQ(doubleClaims.load(), 0);
     EXPECT_EQ(brokenMarks.load(), 0);
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(Statistics().totalBytes.load(), total0);
-    EXPECT_EQ(Statistics().heapBytes.load(), Statistics().totalBytes.load());
+    EXPECT_EQ(Statistics().TotalBytes(), total0);
+    EXPECT_EQ(Statistics().HeapBytes(), Statistics().TotalBytes());
 }
 
 }  // namespace

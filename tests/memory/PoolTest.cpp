@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -17,7 +18,6 @@
 #include "memory/PoolIntrospection.h"
 #include "memory/PoolRegion.h"
 #include "memory/RegionDirectory.h"
-#include "memory/ThreadBlockCache.h"
 
 namespace tarn {
 namespace {
@@ -40,8 +40,8 @@ void OnThreadWith(RegionDirectory& directory, F f) {
     });
 }
 
-int64_t TotalBytes() { return Statistics().totalBytes.load(); }
-int64_t HeapBytes() { return Statistics().heapBytes.load(); }
+int64_t TotalBytes() { return Statistics().TotalBytes(); }
+int64_t HeapBytes() { return Statistics().HeapBytes(); }
 
 // Counts general-heap allocations while alive; optionally makes them fail.
 class HeapProbe {
@@ -115,14 +115,14 @@ TEST(BlockStatistics, CountRoundedSizesUntilFreedFromAnyThread) {
     EXPECT_EQ(HeapBytes(), heap0);
 }
 
-TEST(BlockStatistics, OtherThreadsPoolBlocksLagByLessThanTheLimitAndShowWhenTheyEnd) {
-    const int64_t total0 = TotalBytes();
+TEST(BlockStatistics, ARunningThreadsPoolBlocksShowAtOnceAndLeaveWhenAnotherThreadFreesThem) {
+    const int64_t total0 = TotalBytes(), heap0 = HeapBytes();
     std::vector<void*> blocks;
     std::mutex mutex;
     std::condition_variable changed;
     int stage = 0;  // 1: blocks taken, 2: may end
     std::thread worker([&] {
-        for (int i = 0; i < 40; ++i) blocks.push_back(AllocateBlock(k128));  // 5 MiB
+        for (int i = 0; i < 100; ++i) blocks.push_back(AllocateBlock(k16));
         std::unique_lock<std::mutex> lock(mutex);
         stage = 1;
         changed.notify_all();
@@ -131,15 +131,76 @@ TEST(BlockStatistics, OtherThreadsPoolBlocksLagByLessThanTheLimitAndShowWhenThey
     {
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait(lock, [&] { return stage == 1; });
-        const int64_t seen = TotalBytes() - total0;
-        EXPECT_LE(seen, 40 * int64_t{k128});
-        EXPECT_GT(seen, 40 * int64_t{k128} - ThreadBlockCache::kUncountedLimit);
+    }
+    EXPECT_EQ(TotalBytes() - total0, 1638400);
+    EXPECT_EQ(HeapBytes() - heap0, 1638400);
+    // Freed here while their taker still runs: that thread's counts keep them, this one's
+    // give them back, and the sum is exact.
+    for (void* b : blocks) FreeBlock(b, k16);
+    EXPECT_EQ(TotalBytes(), total0);
+    EXPECT_EQ(HeapBytes(), heap0);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
         stage = 2;
         changed.notify_all();
     }
     worker.join();
-    EXPECT_EQ(TotalBytes() - total0, 40 * int64_t{k128});
-    for (void* b : blocks) FreeBlock(b, k128);
+    EXPECT_EQ(TotalBytes(), total0);
+    EXPECT_EQ(HeapBytes(), heap0);
+}
+
+// Blocks pass from takers to freers through a queue of at most kQueued, so at any moment at
+// most kQueued + 2 per pair are live. A reader on another thread must see every total within
+// that range: never below the start (a free counted before its take), never above it.
+TEST(BlockStatistics, ReadsDuringHandOffsBetweenThreadsStayWithinTheLiveBytes) {
+    constexpr int kPairs = 2, kQueued = 8, kBlocksPerPair = 20000;
+    const int64_t total0 = TotalBytes();
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    struct Queue {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<void*> blocks;
+    };
+    std::vector<Queue> queues(kPairs);
+    for (Queue& q : queues) {
+        threads.emplace_back([&q] {
+            for (int i = 0; i < kBlocksPerPair; ++i) {
+                void* b = AllocateBlock(k16);
+                std::unique_lock<std::mutex> lock(q.mutex);
+                q.changed.wait(lock, [&] { return q.blocks.size() < kQueued; });
+                q.blocks.push_back(b);
+                q.changed.notify_all();
+            }
+        });
+        threads.emplace_back([&q] {
+            for (int i = 0; i < kBlocksPerPair; ++i) {
+                std::unique_lock<std::mutex> lock(q.mutex);
+                q.changed.wait(lock, [&] { return !q.blocks.empty(); });
+                void* b = q.blocks.back();
+                q.blocks.pop_back();
+                q.changed.notify_all();
+                lock.unlock();
+                FreeBlock(b, k16);
+            }
+        });
+    }
+    int64_t lowest = 0, highest = 0;
+    int reads = 0;
+    std::thread reader([&] {
+        while (!done.load()) {
+            const int64_t seen = TotalBytes() - total0;
+            lowest = std::min(lowest, seen);
+            highest = std::max(highest, seen);
+            ++reads;
+        }
+    });
+    for (std::thread& t : threads) t.join();
+    done = true;
+    reader.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_GE(lowest, 0);
+    EXPECT_LE(highest, int64_t{kPairs} * (kQueued + 2) * int64_t{k16});
     EXPECT_EQ(TotalBytes(), total0);
 }
 

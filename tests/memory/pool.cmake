@@ -9,3 +9,9 @@ thumb_test(pool_fresh_process_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/PoolFreshProcessTest.cpp
   LIBS memory
   LABELS memory)
+
+# Tears the process-wide pools down, as a module unload does, so it has a process of its own.
+thumb_test(pool_unload_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PoolUnloadTest.cpp
+  LIBS memory
+  LABELS memory)
