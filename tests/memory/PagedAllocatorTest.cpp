@@ -262,7 +262,7 @@ TEST_F(PagedAllocator, SlotGoesBackWhenItsHandleCannotBeBuilt) {
         EXPECT_EQ(slaves.LiveCount(), 0u);
     }
     EXPECT_TRUE(slaves.ReleaseAll(stats));
-    EXPECT_EQ(stats.totalBytes, 0);
+    EXPECT_EQ(stats.TotalBytes(), 0);
 }
 
 TEST_F(PagedAllocator, MasterSlotsAreTakenLowestFirstAndGuarded) {
