@@ -1,5 +1,8 @@
 // One thumbnail request end to end (Initialize on a memory stream, GetThumbnail, bitmap
 // released) for page-store documents with zstd previews, in the same run as:
+//   whole: the request made from the whole preview image (read, resampled, centred on a
+//          canvas), as the provider made it before previews were streamed;
+//   bare zstd: the same zstd frame decompressed into a warm buffer, nothing else;
 //   floor: the same zstd frame decompressed into a preallocated image, then Resample alone;
 //   vips:  vips_thumbnail_buffer (one thread) on the same pixels stored as a PNG.
 // Arguments: preview edge (1024 or 4096) and cx (256 or 1024).
@@ -12,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "image/Resample.h"
 #include "readers/pagestore/ReadPageStoreThumbnail.h"
@@ -19,6 +23,7 @@
 #include "server/Module.h"
 #include "server/ZavelThumbnailProvider.h"
 #include "tests/support/DocumentWriter.h"
+#include "tests/support/WholePreviewThumbnail.h"
 
 namespace {
 
@@ -84,6 +89,37 @@ void BM_Provider(benchmark::State& state) {
     }
     factory->Release();
     stream->Release();
+    ReportPeak(state);
+}
+
+void BM_WholePreviewRequest(benchmark::State& state) {
+    const Fixture& f = FixtureFor(static_cast<uint32_t>(state.range(0)));
+    const UINT cx = static_cast<UINT>(state.range(1));
+    IStream* stream = SHCreateMemStream(f.document.data(), static_cast<UINT>(f.document.size()));
+    for (auto _ : state) {
+        LARGE_INTEGER zero{};
+        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+        HBITMAP bitmap = nullptr;
+        if (testdoc::WholePreviewThumbnail(ReadPageStoreThumbnail, stream, cx, &bitmap) != S_OK)
+            state.SkipWithError("no thumbnail");
+        DeleteObject(bitmap);
+    }
+    stream->Release();
+    ReportPeak(state);
+}
+
+// Decoding alone, into a buffer that stays allocated and touched between iterations.
+void BM_BareZstd(benchmark::State& state) {
+    const Fixture& f = FixtureFor(static_cast<uint32_t>(state.range(0)));
+    const size_t bytes = static_cast<size_t>(state.range(0)) * static_cast<size_t>(state.range(0)) * 4;
+    std::vector<uint8_t> out(bytes, 1);
+    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    for (auto _ : state) {
+        if (ZSTD_isError(ZSTD_decompressDCtx(dctx, out.data(), bytes, f.frame.data(), f.frame.size())))
+            state.SkipWithError("zstd");
+        benchmark::DoNotOptimize(out.data());
+    }
+    ZSTD_freeDCtx(dctx);
     ReportPeak(state);
 }
 
@@ -153,6 +189,10 @@ void Args(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_Provider)->Apply(Args);
+BENCHMARK(BM_WholePreviewRequest)->Apply(Args);
+BENCHMARK(BM_BareZstd)->Apply([](benchmark::internal::Benchmark* b) {
+    b->ArgNames({"preview"})->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+});
 BENCHMARK(BM_Floor)->Apply(Args);
 BENCHMARK(BM_VipsThumbnailPng)->Apply(Args);
 BENCHMARK(BM_ReaderOnly)->Apply([](benchmark::internal::Benchmark* b) {

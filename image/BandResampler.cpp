@@ -1,7 +1,9 @@
 // A destination row can be made as soon as the last source row of its footprint has arrived.
 // Footprints of consecutive rows share at most their boundary rows, so what is kept between
 // bands is the unfinished footprint of the next destination row: the window holds at most
-// one footprint's rows.
+// one footprint's rows. Footprints too tall for that are summed row block by row block into
+// 64-bit totals, which is what the whole-image path does with them too; all sums are exact
+// integers, so the order in which the rows come makes no difference.
 #include "image/BandResampler.h"
 
 #include <algorithm>
@@ -13,6 +15,11 @@
 namespace tarn {
 
 using resample::Footprint;
+
+namespace {
+// Footprints of this many bytes or more are summed as they go by rather than kept.
+constexpr int64_t kMostWindowBytes = int64_t{8} << 20;
+}  // namespace
 
 BandResampler::BandResampler() = default;
 
@@ -40,6 +47,8 @@ bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height, 
         const Need n = NeedOf(y);
         tallest = std::max(tallest, n.last - n.first + 1);
     }
+    // Taller footprints take the general row path in any case (more inner rows than a block).
+    summing_ = !point_ && (tallest - 2 > resample::kRowBlock || tallest * W_ * 4 > kMostWindowBytes);
     try {
         if (!point_) {
             for (int32_t xa = 0; xa < dW_; xa += strips_.back().count) {
@@ -48,7 +57,10 @@ bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height, 
             }
             sums_.reset(new resample::StripSums());
         }
-        window_.reset(new uint32_t[static_cast<size_t>(tallest * W_)]);
+        if (summing_)
+            totals_.resize(strips_.size());
+        else
+            window_.reset(new uint32_t[static_cast<size_t>(tallest * W_)]);
     } catch (const std::bad_alloc&) {
         End();
         return false;
@@ -70,6 +82,7 @@ void BandResampler::End() {
     pixels_ = nullptr;
     std::vector<resample::StripColumns>().swap(strips_);
     sums_.reset();
+    std::vector<resample::RowTotals>().swap(totals_);
     window_.reset();
     rowOut_.reset();
 }
@@ -105,8 +118,54 @@ void BandResampler::MakeRowsWithin(const uint32_t* rows, int64_t first, int64_t 
 }
 
 void BandResampler::Rows(const uint32_t* rows, int32_t count) {
-    if (!destination_) return;
-    int64_t n = count;
+    if (!destination_ || count <= 0) return;
+    if (summing_)
+        SumRows(rows, count);
+    else
+        KeepRows(rows, count);
+}
+
+void BandResampler::SumEdgeRow(const uint32_t* row) {
+    // The row ends the current destination row and may start the next.
+    while (nextY_ < dH_) {
+        const Footprint fy = resample::MakeFootprint(yStep_, nextY_, H_);
+        if (received_ == fy.first) {
+            for (size_t k = 0; k < strips_.size(); ++k) {
+                resample::StartRowTotals(strips_[k], totals_[k]);
+                resample::AddEdgeRow(strips_[k], *sums_, *kernels_, totals_[k], row, static_cast<uint32_t>(fy.wFirst));
+            }
+            if (fy.first != fy.last) return;
+        } else if (received_ == fy.last) {
+            for (size_t k = 0; k < strips_.size(); ++k)
+                resample::AddEdgeRow(strips_[k], *sums_, *kernels_, totals_[k], row, static_cast<uint32_t>(fy.wLast));
+        } else {
+            return;
+        }
+        uint32_t* out = pixels_ ? pixels_ + nextY_ * dW_ : rowOut_.get();
+        for (size_t k = 0; k < strips_.size(); ++k) resample::FinishRowTotals(strips_[k], totals_[k], fy, out);
+        if (!pixels_)
+            for (int32_t x = 0; x < dW_; ++x) destination_->SetPixel(x, static_cast<int32_t>(nextY_), out[x]);
+        ++nextY_;
+    }
+}
+
+void BandResampler::SumRows(const uint32_t* rows, int64_t n) {
+    while (n > 0 && nextY_ < dH_) {
+        const Need need = NeedOf(nextY_);
+        int64_t take = 1;
+        if (received_ > need.first && received_ < need.last) {
+            // Inner rows, as many as the band holds, a block at a time.
+            take = std::min({n, need.last - received_, resample::kRowBlock});
+            for (size_t k = 0; k < strips_.size(); ++k)
+                resample::AddInnerRows(strips_[k], *sums_, *kernels_, totals_[k], rows, W_, static_cast<size_t>(take));
+        } else {
+            SumEdgeRow(rows);
+        }
+        rows += take * W_, n -= take, received_ += take;
+    }
+}
+
+void BandResampler::KeepRows(const uint32_t* rows, int64_t n) {
     while (n > 0 && nextY_ < dH_) {
         const Need need = NeedOf(nextY_);
         if (received_ < need.first) {

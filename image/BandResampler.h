@@ -13,12 +13,15 @@ namespace tarn {
 namespace resample {
 struct StripColumns;
 struct StripSums;
+struct RowTotals;
 }  // namespace resample
 
 // Gives exactly what Resample(destination, source, destination width, destination height)
 // gives for the whole source, while it keeps only the source rows that the next destination
 // row still needs. Rows that a band already holds whole are read where they are; only a
-// footprint that straddles two bands is copied. All memory is taken in Begin.
+// footprint that straddles two bands is copied. Footprints too tall to keep (more rows than
+// one block of the kernels, or more than a few MiB) keep no rows at all: each destination row
+// is summed as its source rows go by. All memory is taken in Begin.
 class BandResampler {
 public:
     BandResampler();
@@ -48,6 +51,10 @@ private:
     // Makes destination rows from nextY_ on while their footprints lie in rows [first, end)
     // held at `rows`.
     void MakeRowsWithin(const uint32_t* rows, int64_t first, int64_t end);
+    void KeepRows(const uint32_t* rows, int64_t n);
+    void SumRows(const uint32_t* rows, int64_t n);
+    // Adds source row received_ as an edge row of every destination row it starts or ends.
+    void SumEdgeRow(const uint32_t* row);
 
     const resample::Kernels* kernels_ = nullptr;
     CImage32* destination_ = nullptr;
@@ -55,8 +62,10 @@ private:
     int64_t W_ = 0, H_ = 0, dW_ = 0, dH_ = 0;
     int64_t xStep_ = 0, yStep_ = 0;
     bool point_ = false;
+    bool summing_ = false;  // tall footprints: destination rows summed as rows go by
     std::vector<resample::StripColumns> strips_;
     std::unique_ptr<resample::StripSums> sums_;
+    std::vector<resample::RowTotals> totals_;  // per strip, while summing
     std::unique_ptr<uint32_t[]> window_;  // source rows [windowFirst_, received_)
     std::unique_ptr<uint32_t[]> rowOut_;  // a destination row, when its pixels are not contiguous
     int64_t windowFirst_ = 0;

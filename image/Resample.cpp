@@ -37,8 +37,7 @@ using resample::StripColumns;
 using resample::StripSums;
 using resample::kSpanColumns;
 using resample::kStripColumns;
-// Rows summed into the 32-bit lanes of the kernels before they are widened.
-constexpr int64_t kRowBlock = 128;
+using resample::kRowBlock;
 // Rows of the next destination row requested ahead (all of them for a reduction up to 32x),
 // for sources too large to stay in the caches between destination rows.
 constexpr int64_t kPrefetchRows = 33;
@@ -212,13 +211,51 @@ const EdgeColumns* EdgesWithin(const StripColumns& s, StripSums& t, int64_t s0, 
 }
 
 // Adds, for every destination column, the sums of its inner columns within [s0, s1).
-void FoldInnerColumns(const StripColumns& s, StripSums& t, const ColumnSum* sums, int64_t s0, int64_t s1,
-                      uint64_t factor) {
+void FoldInnerColumns(const StripColumns& s, const ColumnSum* sums, int64_t s0, int64_t s1, uint64_t factor,
+                      uint64_t (*totals)[4]) {
     for (int32_t x = 0; x < s.count; ++x) {
         const StripColumn& c = s.cols[x];
         if (c.empty) continue;
         for (int64_t j = std::max(c.first + 1, s0), end = std::min(c.last - 1, s1 - 1); j <= end; ++j)
-            AddSums(t.totals[x], sums[j - s0], factor);
+            AddSums(totals[x], sums[j - s0], factor);
+    }
+}
+
+// Widens each destination column's alpha range by the ranges of its source columns within
+// [s0, s1).
+void WidenColumnAlphas(const StripColumns& s, const uint32_t* columnAlpha, int64_t s0, int64_t s1, AlphaRange* alpha) {
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        if (c.empty) continue;
+        for (int64_t j = std::max(c.first, s0), end = std::min(c.last, s1 - 1); j <= end; ++j)
+            Widen(alpha[x], resample::AlphaWordLo(columnAlpha[j - s0]), resample::AlphaWordHi(columnAlpha[j - s0]));
+    }
+}
+
+// The destination pixels from a row's totals, its corners included.
+void PackTotals(const StripColumns& s, const uint64_t (*totals)[4], const AlphaRange* alpha, uint64_t innerRows,
+                uint32_t B0, uint32_t B1, bool singleRow, uint32_t* out) {
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        const uint64_t* sums = totals[x];
+        if (c.empty || sums[3] == 0) {
+            out[x] = 0;
+            continue;
+        }
+        const uint64_t a = alpha[x].lo == alpha[x].hi
+                               ? alpha[x].lo
+                               : resample::Quotient(sums[3] * 255, resample::WeightSum(c, innerRows, B0, B1, singleRow));
+        out[x] = resample::PackAverage(sums[0], sums[1], sums[2], sums[3], a);
+    }
+}
+
+// Adds the two corner pixels of an edge row of weight B.
+void AddCorners(const StripColumns& s, uint64_t (*totals)[4], const uint32_t* row, uint32_t B) {
+    for (int32_t x = 0; x < s.count; ++x) {
+        const StripColumn& c = s.cols[x];
+        if (c.empty) continue;
+        AddCorner(totals[x], row[c.first], std::max(c.wFirst * B, 255u));
+        if (!c.single) AddCorner(totals[x], row[c.last], std::max(c.wLast * B, 255u));
     }
 }
 
@@ -243,39 +280,15 @@ void GeneralRow(const StripColumns& s, StripSums& t, const Kernels& k, const uin
             const size_t rows = static_cast<size_t>(iStop - i);
             k.premulRows(top + i * W + s0, W, rows, n, t.innerSums, t.columnAlpha);
             k.edgeColumns(top + i * W, W, rows, edges, static_cast<size_t>(s.count), t.edgeSums);
-            FoldInnerColumns(s, t, t.innerSums, s0, s1, 255);
+            FoldInnerColumns(s, t.innerSums, s0, s1, 255, t.totals);
             for (int32_t x = 0; x < s.count; ++x) AddSums(t.totals[x], t.edgeSums[x], 1);
         }
-        FoldInnerColumns(s, t, t.edgeRowSums, s0, s1, 1);
-        for (int32_t x = 0; x < s.count; ++x) {
-            const StripColumn& c = s.cols[x];
-            if (c.empty) continue;
-            for (int64_t j = std::max(c.first, s0), end = std::min(c.last, s1 - 1); j <= end; ++j)
-                Widen(t.alpha[x], resample::AlphaWordLo(t.columnAlpha[j - s0]), resample::AlphaWordHi(t.columnAlpha[j - s0]));
-        }
+        FoldInnerColumns(s, t.edgeRowSums, s0, s1, 1, t.totals);
+        WidenColumnAlphas(s, t.columnAlpha, s0, s1, t.alpha);
     }
-    for (int32_t x = 0; x < s.count; ++x) {
-        const StripColumn& c = s.cols[x];
-        uint64_t* sums = t.totals[x];
-        if (c.empty) {
-            out[x] = 0;
-            continue;
-        }
-        AddCorner(sums, top[c.first], std::max(c.wFirst * B0, 255u));
-        if (!c.single) AddCorner(sums, top[c.last], std::max(c.wLast * B0, 255u));
-        if (bottom) {
-            AddCorner(sums, bottom[c.first], std::max(c.wFirst * B1, 255u));
-            if (!c.single) AddCorner(sums, bottom[c.last], std::max(c.wLast * B1, 255u));
-        }
-        if (sums[3] == 0) {
-            out[x] = 0;
-            continue;
-        }
-        const uint64_t alpha = t.alpha[x].lo == t.alpha[x].hi
-                                   ? t.alpha[x].lo
-                                   : resample::Quotient(sums[3] * 255, resample::WeightSum(c, innerRows, B0, B1, singleRow));
-        out[x] = resample::PackAverage(sums[0], sums[1], sums[2], sums[3], alpha);
-    }
+    AddCorners(s, t.totals, top, B0);
+    if (bottom) AddCorners(s, t.totals, bottom, B1);
+    PackTotals(s, t.totals, t.alpha, innerRows, B0, B1, singleRow, out);
 }
 
 // Source rows are read in pieces of one span; the prefetcher does not see from one piece the
@@ -375,6 +388,44 @@ void StripRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* t
     } else {
         GeneralRow(s, t, k, top, W, fy, out);
     }
+}
+
+void StartRowTotals(const StripColumns& s, RowTotals& r) {
+    std::memset(r.totals, 0, static_cast<size_t>(s.count) * sizeof(r.totals[0]));
+    std::fill_n(r.alpha, s.count, AlphaRange{});
+}
+
+void AddEdgeRow(const StripColumns& s, StripSums& t, const Kernels& k, RowTotals& r, const uint32_t* row, uint32_t B) {
+    if (!s.covered) return;
+    for (int64_t s0 = s.spanFirst; s0 <= s.spanLast; s0 += kSpanColumns) {
+        const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
+        k.edgeRows(row + s0, row + s0, static_cast<size_t>(s1 - s0), std::max(B, 1u), 0, t.edgeRowSums, t.columnAlpha);
+        FoldInnerColumns(s, t.edgeRowSums, s0, s1, 1, r.totals);
+        WidenColumnAlphas(s, t.columnAlpha, s0, s1, r.alpha);
+    }
+    AddCorners(s, r.totals, row, B);
+}
+
+void AddInnerRows(const StripColumns& s, StripSums& t, const Kernels& k, RowTotals& r, const uint32_t* first,
+                  int64_t W, size_t rows) {
+    if (!s.covered) return;
+    for (int64_t s0 = s.spanFirst; s0 <= s.spanLast; s0 += kSpanColumns) {
+        const int64_t s1 = std::min(s0 + kSpanColumns, s.spanLast + 1);
+        const size_t n = static_cast<size_t>(s1 - s0);
+        std::fill_n(t.columnAlpha, n, 0u);  // empty ranges, widened by the rows
+        k.premulRows(first + s0, W, rows, n, t.innerSums, t.columnAlpha);
+        k.edgeColumns(first, W, rows, EdgesWithin(s, t, s0, s1), static_cast<size_t>(s.count), t.edgeSums);
+        FoldInnerColumns(s, t.innerSums, s0, s1, 255, r.totals);
+        for (int32_t x = 0; x < s.count; ++x) AddSums(r.totals[x], t.edgeSums[x], 1);
+        WidenColumnAlphas(s, t.columnAlpha, s0, s1, r.alpha);
+    }
+}
+
+void FinishRowTotals(const StripColumns& s, const RowTotals& r, const Footprint& fy, uint32_t* row) {
+    const bool singleRow = fy.first == fy.last;
+    const uint64_t innerRows = singleRow ? 0 : static_cast<uint64_t>(fy.last - fy.first - 1);
+    PackTotals(s, r.totals, r.alpha, innerRows, static_cast<uint32_t>(fy.wFirst), static_cast<uint32_t>(fy.wLast),
+               singleRow, row + s.xa);
 }
 
 void PointRow(uint32_t* out, const uint32_t* source, int64_t W, int32_t w, int64_t xStep) {

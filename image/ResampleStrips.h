@@ -15,6 +15,8 @@ namespace tarn::resample {
 
 constexpr int32_t kStripColumns = 256;
 constexpr int64_t kSpanColumns = 1024;
+// Rows summed into the 32-bit lanes of the kernels before they are widened.
+constexpr int64_t kRowBlock = 128;
 
 // A strip's column tables: built once per strip, kept while its rows are computed.
 struct StripColumns {
@@ -66,6 +68,22 @@ void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W
 // when the footprint is empty.
 void StripRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* top, int64_t W, const Footprint& fy,
               uint32_t* row);
+
+// A destination row of a strip summed piece by piece as its source rows go by, for
+// footprints too tall to keep: 64-bit totals and alpha ranges per destination column. Any
+// order of the pieces gives what StripRow gives.
+struct RowTotals {
+    uint64_t totals[kStripColumns][4];  // b, g, r, v
+    AlphaRange alpha[kStripColumns];
+};
+void StartRowTotals(const StripColumns& s, RowTotals& r);
+// The footprint's first or last row (its only row when it has one), of weight B.
+void AddEdgeRow(const StripColumns& s, StripSums& t, const Kernels& k, RowTotals& r, const uint32_t* row, uint32_t B);
+// `rows` (1 to kRowBlock) of the footprint's inner rows, W pixels apart.
+void AddInnerRows(const StripColumns& s, StripSums& t, const Kernels& k, RowTotals& r, const uint32_t* first,
+                  int64_t W, size_t rows);
+// The destination pixels, columns s.xa on of `row`, once every footprint row was added.
+void FinishRowTotals(const StripColumns& s, const RowTotals& r, const Footprint& fy, uint32_t* row);
 
 // A point-sampled destination row of w pixels from source row `source` (null: outside the
 // source, all 0).

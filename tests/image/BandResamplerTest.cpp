@@ -86,6 +86,8 @@ TEST(BandResampler, MatchesResampleOnRandomSizesAndBands) {
         switch (trial % 6) {
             case 0: dW = W * (1 + static_cast<int32_t>(rng() % 3)), dH = H * (1 + static_cast<int32_t>(rng() % 3)); break;
             case 1: dW = 1 + static_cast<int32_t>(rng() % (2 * W + 2)), dH = 1 + static_cast<int32_t>(rng() % (2 * H + 2)); break;
+            // Footprints taller than a block of rows: summed as the rows go by.
+            case 2: dW = 1 + static_cast<int32_t>(rng() % W), dH = 1 + static_cast<int32_t>(rng() % (H / 131 + 1)); break;
             default: dW = 1 + static_cast<int32_t>(rng() % W), dH = 1 + static_cast<int32_t>(rng() % H); break;
         }
         dW = std::min(dW, 1500), dH = std::min(dH, 1500);
@@ -101,6 +103,8 @@ TEST(BandResampler, MatchesResampleOnChosenShapes) {
         {1000, 999, 256, 255}, {150, 150, 256, 256}, {100, 50, 200, 100}, {7, 3, 256, 109}, {4096, 300, 1, 1},
         {600, 2000, 77, 256},  {2000, 600, 256, 76},   // strips wider than a span, footprints taller than a block
         {40000, 2, 256, 1},    {2, 40000, 1, 256},     // 32768 or more along an axis
+        {40000, 200, 256, 3},  {300, 1000, 100, 7},    // footprints of more than 8 MiB, of 130 rows and more
+        {5000, 390, 17, 3},    {390, 390, 5, 3},
     };
     std::mt19937 rng(7);
     for (const Case& c : cases) {

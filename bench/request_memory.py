@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Peak memory of one thumbnail request in a fresh kwbthumb process.
+
+For each preview size and cx, writes a page-store document with a zstd preview
+(make_kwb_document --pattern), runs `kwbthumb -s CX DOC out.bmp` in a child and reads the
+child's peak resident set from wait4. The figure reported is that peak minus the peak of
+the same process asked for a 1 x 1 preview at cx 1 (libraries, heap set-up: the baseline),
+against the bound 2 * cx^2 * 4 bytes + 16 MiB + the zstd frame's window.
+
+    bench/request_memory.py [BUILD_DIR]      # default: build
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+MiB = 1 << 20
+
+
+def peak_rss(argv):
+    """Peak resident set of a child in bytes; the child must succeed."""
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.execv(argv[0], argv)
+    _, status, usage = os.wait4(pid, 0)
+    if not os.WIFEXITED(status) or os.WEXITSTATUS(status) != 0:
+        sys.exit("failed: " + " ".join(argv))
+    return usage.ru_maxrss * 1024
+
+
+def zstd_window(width, height):
+    """Window of the frame the writer makes: level 3 as zstd picks it for this size."""
+    size = width * height * 4
+    # zstd level 3 uses a 2 MiB window (log 21) for inputs above 256 KiB; smaller inputs get
+    # a window just covering the input.
+    return min(2 * MiB, 1 << max(10, (size - 1).bit_length()))
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    kwbthumb = os.path.join(build, "tools", "kwbthumb")
+    writer = os.path.join(build, "tests", "support", "make_kwb_document")
+    previews = [(1024, 1024), (4096, 4096), (16384, 4096)]
+    sizes = [256, 1024]
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "out.bmp")
+
+        def document(w, h):
+            path = os.path.join(tmp, f"{w}x{h}.kwb")
+            if not os.path.exists(path):
+                subprocess.run([writer, path, "--pattern", str(w), str(h)], check=True, stdout=subprocess.DEVNULL)
+            return path
+
+        baseline = min(peak_rss([kwbthumb, "-s", "1", document(1, 1), out]) for _ in range(3))
+        print(f"baseline (1 x 1 preview at cx 1): {baseline / MiB:.1f} MiB")
+        print(f"{'preview':>12} {'cx':>5} {'peak':>9} {'above':>9} {'bound':>9}")
+        worst = 0.0
+        for w, h in previews:
+            path = document(w, h)
+            for cx in sizes:
+                peak = min(peak_rss([kwbthumb, "-s", str(cx), path, out]) for _ in range(3))
+                above = peak - baseline
+                bound = 2 * cx * cx * 4 + 16 * MiB + zstd_window(w, h)
+                worst = max(worst, above / bound)
+                print(f"{w:>5} x {h:<5} {cx:>5} {peak / MiB:>7.1f}Mi {above / MiB:>7.1f}Mi {bound / MiB:>7.1f}Mi"
+                      + ("" if above <= bound else "  over"))
+        return 0 if worst <= 1.0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
