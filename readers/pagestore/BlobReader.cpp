@@ -31,28 +31,37 @@ void BlobReader::Close() noexcept {
     head_ = nullptr;
 }
 
-int64_t BlobReader::Read(uint8_t* dst, int n) {
-    if (n <= 0 || !head_ || position_ >= blobSize_) return 0;
-    uint64_t wanted = std::min<uint64_t>(static_cast<uint64_t>(n), blobSize_ - position_);
-    if (inline_) {
-        std::memcpy(dst, head_ + kInlineDataOffset + position_, wanted);
-        position_ += wanted;
-        return static_cast<int64_t>(wanted);
+const uint8_t* BlobReader::Locate(uint64_t& available) {
+    available = blobSize_ - position_;
+    if (inline_) return head_ + kInlineDataOffset + position_;
+    int64_t vidx = index_->DataPageVidx(position_ / kPageSize);
+    if (!cached_ || vidx != cachedVidx_) {
+        uint8_t* page = store_.ReadPage(vidx);
+        if (cached_) store_.TryReleasePage(cached_, cachedVidx_);
+        cached_ = page;
+        cachedVidx_ = vidx;
     }
+    uint64_t offset = position_ % kPageSize;
+    available = std::min<uint64_t>(kPageSize - offset, available);
+    return cached_ + offset;
+}
+
+uint64_t BlobReader::Next(const uint8_t*& data, uint64_t max) {
+    if (max == 0 || !head_ || position_ >= blobSize_) return 0;
+    uint64_t available;
+    data = Locate(available);
+    available = std::min(available, max);
+    position_ += available;
+    return available;
+}
+
+int64_t BlobReader::Read(uint8_t* dst, int n) {
+    if (n <= 0) return 0;
     uint64_t copied = 0;
-    while (copied < wanted) {
-        int64_t vidx = index_->DataPageVidx(position_ / kPageSize);
-        if (!cached_ || vidx != cachedVidx_) {
-            uint8_t* page = store_.ReadPage(vidx);
-            if (cached_) store_.TryReleasePage(cached_, cachedVidx_);
-            cached_ = page;
-            cachedVidx_ = vidx;
-        }
-        uint64_t offset = position_ % kPageSize;
-        uint64_t chunk = std::min<uint64_t>(kPageSize - offset, wanted - copied);
-        std::memcpy(dst + copied, cached_ + offset, chunk);
+    const uint8_t* data;
+    while (uint64_t chunk = Next(data, static_cast<uint64_t>(n) - copied)) {
+        std::memcpy(dst + copied, data, chunk);
         copied += chunk;
-        position_ += chunk;
     }
     return static_cast<int64_t>(copied);
 }

@@ -22,6 +22,10 @@ public:
     // Copies up to n bytes from the current position, advances it, and returns the count
     // (0 at the end of the blob or for n <= 0).
     int64_t Read(uint8_t* dst, int n);
+    // Up to `max` bytes from the current position that lie in one page, without a copy: `data`
+    // points into the head or the cached data page and stays valid until the next read.
+    // Advances the position; 0 at the end of the blob.
+    uint64_t Next(const uint8_t*& data, uint64_t max);
     uint64_t BlobSize() const { return blobSize_; }
     uint64_t Position() const { return position_; }
     bool IsInline() const { return inline_; }
@@ -29,6 +33,9 @@ public:
     void Close() noexcept;
 
 private:
+    // The bytes at the position, up to the end of their page (and of the blob).
+    const uint8_t* Locate(uint64_t& available);
+
     ReadablePageStore& store_;
     int64_t blobId_;
     uint8_t* head_ = nullptr;

@@ -4,6 +4,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <sstream>
 
 #include "readers/pagestore/Errors.h"
@@ -63,6 +64,24 @@ bool CodedBlobDecoder::Prepare() {
     // Frame headers may claim more than their blocks hold; allocation follows the blocks.
     outputBound_ = std::min<uint64_t>({declaredSize_, frames, ZstdOutputLimit(compressed_.get(), compressedSize_)});
     return true;
+}
+
+uint64_t CodedBlobDecoder::Next(const uint8_t*& data, uint64_t max) {
+    try {
+        return reader_ ? reader_->Next(data, max) : 0;
+    } catch (const tarn::HZDError& e) {
+        RethrowDescribed(e);
+    }
+}
+
+uint64_t CodedBlobDecoder::Read(uint8_t* dst, uint64_t n) {
+    uint64_t copied = 0;
+    const uint8_t* data;
+    while (uint64_t chunk = Next(data, n - copied)) {
+        std::memcpy(dst + copied, data, chunk);
+        copied += chunk;
+    }
+    return copied;
 }
 
 bool CodedBlobDecoder::DecodeInto(uint8_t* dst, uint64_t capacity, uint64_t& produced) {

@@ -45,6 +45,12 @@ public:
     // False on a zstd error (or a missing context); `produced` tells how much was written.
     bool DecodeInto(uint8_t* dst, uint64_t capacity, uint64_t& produced);
 
+    // The content after the coding header, read in order without Prepare (streaming decoders).
+    // Next: up to `max` bytes lying in one page, not copied, valid until the next read; 0 at
+    // the end. Read: up to `n` bytes copied to `dst`.
+    uint64_t Next(const uint8_t*& data, uint64_t max);
+    uint64_t Read(uint8_t* dst, uint64_t n);
+
     void Close() noexcept { reader_.reset(); }
 
 private:

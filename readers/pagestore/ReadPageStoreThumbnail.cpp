@@ -23,20 +23,48 @@ bool HasPageStoreMagic(IStream* stream) {
     return std::memcmp(magic, "hzd", 3) == 0 && static_cast<int8_t>(magic[3]) <= 1;
 }
 
-}  // namespace
-
-bool ReadPageStoreThumbnail(tarn::CImage32& image, IStream* stream) {
+// Opens the document behind `stream` and runs `load` on it. A runtime error on the way shows
+// the message box, sets `failed` and gives false.
+template <class Load>
+bool ReadDocument(IStream* stream, Load load, bool& failed) {
+    failed = false;
     if (!stream || !HasPageStoreMagic(stream)) return false;
     try {
         // Everything below is destroyed, and every page given back, before the handler runs.
         pagestore::SeekPageMapper mapper(stream);
         tarn::HzdDocument document(pagestore::OpenPageStore(std::move(mapper)));
         int width = 0, height = 0;
-        return tarn::LoadThumbnail(image, document, width, height);
+        return load(document, width, height);
     } catch (const std::runtime_error&) {
     }
     MessageBoxW(nullptr, WSTR("throw error!"), WSTR("xxx"), MB_ICONINFORMATION);
-    image.Resize(kPlaceholderEdge, kPlaceholderEdge);
-    image.FillChecker(kPlaceholderEdge, kPlaceholderEdge, kPlaceholderWhite, kPlaceholderGrey);
+    failed = true;
     return false;
+}
+
+}  // namespace
+
+bool ReadPageStoreThumbnail(tarn::CImage32& image, IStream* stream) {
+    bool failed;
+    bool result = ReadDocument(
+        stream,
+        [&](tarn::HzdDocument& document, int& width, int& height) {
+            return tarn::LoadThumbnail(image, document, width, height);
+        },
+        failed);
+    if (failed) {
+        image.Resize(kPlaceholderEdge, kPlaceholderEdge);
+        image.FillChecker(kPlaceholderEdge, kPlaceholderEdge, kPlaceholderWhite, kPlaceholderGrey);
+    }
+    return result;
+}
+
+bool ReadPageStorePreview(tarn::PreviewSink& sink, IStream* stream) {
+    bool failed;
+    return ReadDocument(
+        stream,
+        [&](tarn::HzdDocument& document, int& width, int& height) {
+            return tarn::LoadPreview(sink, document, width, height) != tarn::PreviewResult::NoPreview;
+        },
+        failed);
 }

@@ -6,6 +6,7 @@
 #include "readers/pagestore/BlobReader.h"
 #include "readers/pagestore/CodedBlobDecoder.h"
 #include "readers/pagestore/Errors.h"
+#include "readers/pagestore/PreviewBandSource.h"
 
 namespace tarn {
 
@@ -56,71 +57,84 @@ private:
 };
 
 // A failed resize leaves the image 1 x 1: only an image of the preview's size is written.
-bool ResizeExactly(CImage32& image, uint32_t w, uint32_t h) {
-    return image.Resize(static_cast<int32_t>(w), static_cast<int32_t>(h)) && image.Width() == static_cast<int32_t>(w) &&
-           image.Height() == static_cast<int32_t>(h);
+bool ResizeExactly(CImage32& image, int32_t w, int32_t h) {
+    return image.Resize(w, h) && image.Width() == w && image.Height() == h;
 }
 
-// Copies what the block holds and clears the rest, so no pixel is left uninitialised.
-void CopyPixels(CImage32& image, const uint8_t* block, uint64_t blockBytes) {
-    const size_t w = static_cast<size_t>(image.Width());
-    const size_t h = static_cast<size_t>(image.Height());
-    const size_t needed = w * h * 4;
-    const size_t available = static_cast<size_t>(std::min<uint64_t>(blockBytes, needed));
-    ScopedPixelLock lock(image);
-    if (uint32_t* pixels = image.Pixels()) {
-        if (available) std::memcpy(pixels, block, available);
-        std::memset(reinterpret_cast<uint8_t*>(pixels) + available, 0, needed - available);
-        return;
-    }
-    // Pixel memory that is not one block: go through the image's own addressing.
-    for (size_t i = 0; i < w * h; ++i) {
-        uint32_t value = 0;
-        if (i * 4 + 4 <= available) std::memcpy(&value, block + i * 4, 4);
-        image.SetPixel(static_cast<int32_t>(i % w), static_cast<int32_t>(i / w), value);
-    }
-}
+// Fills a caller's image. A small image (the provider's fresh 1 x 1 one) takes the rows in
+// place and is put back on Discard; a larger one is changed only once the read has succeeded,
+// the rows going to an image of their own until then.
+class ImageSink final : public pagestore::WholePreviewSink {
+public:
+    explicit ImageSink(CImage32& image) : image_(image) {}
+    ~ImageSink() override { Unlock(); }
 
-// Decodes the pixel blob into the image. The outcome is that of decoding into a heap block of
-// its own and copying: a blob that cannot be decoded leaves the image as it was (true); pixels
-// a short blob does not reach are 0. When the caller's image is small enough to put back and
-// the decoded bytes cannot exceed the image, they land in the image directly, saving a block
-// and a copy of the whole preview.
-bool LoadPixels(CImage32& image, HzdDocument& document, int64_t blobId, uint32_t w, uint32_t h) {
-    pagestore::CodedBlobDecoder decoder(document.Store(), document.Pool(), blobId);
-    if (!decoder.Prepare()) return true;
-    const uint64_t needed = uint64_t(w) * h * 4;
-    const uint64_t bound = decoder.OutputBound();
-    uint64_t produced = 0;
-
-    SavedImage saved;
-    bool direct = decoder.Coding() == pagestore::kCodingStored || bound <= needed;
-    if (direct && saved.Take(image)) {
-        if (!ResizeExactly(image, w, h)) return false;
-        bool decoded;
-        {
-            ScopedPixelLock lock(image);
-            auto* pixels = reinterpret_cast<uint8_t*>(image.Pixels());
-            decoded = pixels && decoder.DecodeInto(pixels, std::min(bound, needed), produced);
-            if (decoded) std::memset(pixels + produced, 0, needed - produced);
+    bool Begin(int32_t width, int32_t height) override {
+        if (saved_.Take(image_)) {
+            if (!ResizeExactly(image_, width, height)) return false;
+            target_ = &image_;
+        } else {
+            staging_ = std::make_unique<CImage32>();
+            if (!ResizeExactly(*staging_, width, height)) {
+                staging_.reset();
+                return false;
+            }
+            target_ = staging_.get();
         }
-        if (decoded) return true;
-        saved.Restore(image);
+        target_->LockPixels();
+        row_ = 0;
+        return true;
+    }
+    uint32_t* Destination() override { return target_ ? target_->Pixels() : nullptr; }
+    void Rows(const uint32_t* rows, int32_t count) override {
+        const int32_t width = target_->Width();
+        for (int32_t i = 0; i < count; ++i, ++row_, rows += width) {
+            uint32_t* row = target_->RowAddress(row_);
+            if (row == rows) continue;  // decoded in place
+            for (int32_t x = 0; x < width; ++x)
+                if (uint32_t* p = target_->PixelAddress(x, row_)) *p = rows[x];
+        }
+    }
+    void Discard() override {
+        Unlock();
+        if (staging_)
+            staging_.reset();
+        else
+            saved_.Restore(image_);
+    }
+    // After every row was delivered: the caller's image holds the preview. False when it cannot
+    // take the preview's size.
+    bool Commit() {
+        Unlock();
+        if (!staging_) return true;
+        const int32_t w = staging_->Width(), h = staging_->Height();
+        if (!ResizeExactly(image_, w, h)) return false;
+        ScopedPixelLock lock(image_, *staging_);
+        if (image_.Pixels() && staging_->Pixels()) {
+            std::memcpy(image_.Pixels(), staging_->Pixels(), size_t(w) * size_t(h) * 4);
+            return true;
+        }
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) image_.SetPixel(x, y, staging_->GetPixel(x, y));
         return true;
     }
 
-    std::unique_ptr<uint8_t, FreeBlock> block(static_cast<uint8_t*>(std::malloc(bound ? bound : 1)));
-    if (!block) return true;
-    if (!decoder.DecodeInto(block.get(), bound, produced)) return true;
-    decoder.Close();
-    if (!ResizeExactly(image, w, h)) return false;
-    CopyPixels(image, block.get(), produced);
-    return true;
-}
+private:
+    void Unlock() {
+        if (target_) target_->UnlockPixels();
+        target_ = nullptr;
+    }
+
+    CImage32& image_;
+    SavedImage saved_;
+    std::unique_ptr<CImage32> staging_;
+    CImage32* target_ = nullptr;  // pinned from Begin to Commit or Discard
+    int32_t row_ = 0;
+};
 
 }  // namespace
 
-bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& height) {
+PreviewResult LoadPreview(PreviewSink& sink, HzdDocument& document, int& width, int& height) {
     uint32_t w, h;
     uint64_t blobId;
     {
@@ -128,23 +142,39 @@ bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& heig
         try {
             root = ReadRootTable(document);
         } catch (const HZDError&) {
-            return false;
+            return PreviewResult::NoPreview;
         }
         const hzd::ThumbnailRef* thumbnail = root.document->thumbnail();
         // No preview stored: say so rather than hand back an empty square.
-        if (!thumbnail) return false;
+        if (!thumbnail) return PreviewResult::NoPreview;
         w = thumbnail->width();
         h = thumbnail->height();
         blobId = thumbnail->blob_id();
     }
     width = static_cast<int>(w);
     height = static_cast<int>(h);
-    if (!PreviewSizeAccepted(w, h)) return false;
+    if (!PreviewSizeAccepted(w, h)) return PreviewResult::NoPreview;
     try {
-        return LoadPixels(image, document, static_cast<int64_t>(blobId), w, h);
+        switch (pagestore::PushPreviewBands(document.Store(), document.Pool(), static_cast<int64_t>(blobId), w, h,
+                                            sink)) {
+            case pagestore::PreviewPush::Delivered: return PreviewResult::Delivered;
+            case pagestore::PreviewPush::Refused: return PreviewResult::NoPreview;
+            case pagestore::PreviewPush::Undecodable: break;
+        }
+        return PreviewResult::Untouched;
     } catch (const HZDError& e) {
         throw FException(e.what(), HzdDocument::kMalformedBlobCode);
     }
+}
+
+bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& height) {
+    ImageSink sink(image);
+    switch (LoadPreview(sink, document, width, height)) {
+        case PreviewResult::Delivered: return sink.Commit();
+        case PreviewResult::Untouched: return true;
+        case PreviewResult::NoPreview: break;
+    }
+    return false;
 }
 
 }  // namespace tarn

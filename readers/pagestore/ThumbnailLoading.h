@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "image/CImage32.h"
+#include "image/PreviewSink.h"
 #include "readers/pagestore/HzdDocument.h"
 #include "readers/schema/DocumentSchema.h"
 
@@ -34,12 +35,21 @@ struct RootTable {
 // Raises tarn::HZDError ("Invalid nextVidx: 0x"..., "Fail to alloc", "Wrong binary format").
 RootTable ReadRootTable(HzdDocument& document);
 
-// Fills `image` with the stored preview. False when the metadata cannot be read, when it names
-// no preview, when PreviewSizeAccepted refuses its size, or when the image cannot take its
-// size; true with the image untouched when the pixel blob cannot be decoded (unknown coding,
-// no memory, zstd error); true with every pixel written otherwise: the decoded bytes, and 0
-// for the pixels a short blob does not reach. `width` and `height` report the stored size. A
-// malformed pixel blob raises tarn::FException.
+// What reading a stored preview into a sink came to.
+enum class PreviewResult {
+    NoPreview,  // metadata unreadable, no thumbnail field, a size PreviewSizeAccepted refuses,
+                // or the sink refused Begin
+    Untouched,  // the pixel blob cannot be decoded (unknown coding, no memory, zstd error):
+                // the sink has nothing (Discard was called if anything had started)
+    Delivered,  // every row delivered: the decoded bytes, 0 for pixels a short blob misses
+};
+
+// Pushes the stored preview into `sink` band by band. `width` and `height` report the stored
+// size. A malformed pixel blob raises tarn::FException.
+PreviewResult LoadPreview(PreviewSink& sink, HzdDocument& document, int& width, int& height);
+
+// LoadPreview into `image`: false for NoPreview or when the image cannot take the preview's
+// size; true with the image untouched for Untouched; true with every pixel written otherwise.
 bool LoadThumbnail(CImage32& image, HzdDocument& document, int& width, int& height);
 
 }  // namespace tarn

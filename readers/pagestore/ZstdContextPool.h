@@ -33,6 +33,23 @@ public:
 
     size_t ContextCount();
 
+    // A context held for one streaming decode and put back when the lease ends; null when
+    // none can be created.
+    class Lease {
+    public:
+        explicit Lease(ZstdContextPool& pool) : pool_(pool), context_(pool.Acquire()) {}
+        ~Lease() {
+            if (context_) pool_.Return(context_);
+        }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        ZSTD_DCtx* get() const { return context_; }
+
+    private:
+        ZstdContextPool& pool_;
+        ZSTD_DCtx* context_;
+    };
+
 private:
     ZSTD_DCtx* Acquire();
     void Return(ZSTD_DCtx* context) noexcept;

@@ -372,8 +372,9 @@ TEST_F(ReadPageStore, SoundDocumentsGiveTheirPreview) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testdoc::DocumentInfo info = testdoc::BuildPageStoreDocument(*c.preview, c.layout);
-        if (c.layout.store.shareIdenticalPages)
+        if (c.layout.store.shareIdenticalPages) {
             ASSERT_LT(info.file.size, c.preview->pixels.size() * 4) << "the blob is larger than the file";
+        }
         IStream* inner = testdoc::CreateMemoryStream(info.file.Flatten());
         testdoc::StreamFaults faults;
         faults.statSize = c.statSize;

@@ -1,0 +1,305 @@
+#include "readers/pagestore/PreviewBandSource.h"
+
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "readers/pagestore/CodedBlobDecoder.h"
+
+namespace pagestore {
+
+namespace {
+
+// Rows per band: as many as fit in this many bytes, at least one.
+constexpr uint64_t kBandBytes = 256 * 1024;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// Where decoded bytes go: the rows of the current band (or of the sink's own block), and once
+// the preview is complete a scratch band whose bytes are dropped. Calls Begin, Rows and, on
+// failure, Discard.
+class BandWriter {
+public:
+    BandWriter(tarn::PreviewSink& sink, uint32_t width, uint32_t height)
+        : sink_(sink), whole_(dynamic_cast<WholePreviewSink*>(&sink)), width_(width), height_(height),
+          rowBytes_(uint64_t{width} * 4), needed_(rowBytes_ * height) {
+        bandRows_ = std::max<uint64_t>(1, std::min<uint64_t>(height, kBandBytes / rowBytes_));
+    }
+    ~BandWriter() {
+        if (begun_) sink_.Discard();
+    }
+
+    uint64_t Needed() const { return needed_; }
+
+    // False when the sink refuses, or when there is no memory for a band (no preview either way).
+    bool Begin() {
+        if (!sink_.Begin(static_cast<int32_t>(width_), static_cast<int32_t>(height_))) return false;
+        begun_ = true;
+        destination_ = whole_ ? reinterpret_cast<uint8_t*>(whole_->Destination()) : nullptr;
+        bandBytes_ = bandRows_ * rowBytes_;
+        if (!band_) band_.reset(static_cast<uint8_t*>(std::malloc(destination_ ? kBandBytes : bandBytes_)));
+        if (!band_) {
+            Discard();
+            return false;
+        }
+        written_ = delivered_ = 0;
+        return true;
+    }
+
+    // Room for the next decoded bytes: `capacity` (at least 1) bytes at the returned address.
+    uint8_t* Space(uint64_t& capacity) {
+        if (written_ >= needed_) {
+            capacity = destination_ ? kBandBytes : bandBytes_;
+            return band_.get();
+        }
+        if (destination_) {
+            capacity = needed_ - written_;
+            return destination_ + written_;
+        }
+        const uint64_t inBand = written_ - delivered_ * rowBytes_;
+        capacity = std::min(bandBytes_ - inBand, needed_ - written_);
+        return band_.get() + inBand;
+    }
+
+    // `n` bytes were written where Space pointed.
+    void Commit(uint64_t n) {
+        if (written_ >= needed_) return;  // scratch
+        written_ += n;
+        const uint64_t rows = written_ / rowBytes_;
+        if (rows - delivered_ >= bandRows_ || written_ == needed_) Deliver(rows);
+    }
+
+    // The rows not yet written are zero.
+    void Finish() {
+        if (written_ >= needed_) return;
+        if (destination_) {
+            std::memset(destination_ + written_, 0, needed_ - written_);
+            written_ = needed_;
+            Deliver(height_);
+            return;
+        }
+        const uint64_t inBand = written_ - delivered_ * rowBytes_;
+        std::memset(band_.get() + inBand, 0, bandBytes_ - inBand);
+        written_ = std::min(needed_, (delivered_ + bandRows_) * rowBytes_);
+        Deliver(written_ / rowBytes_);
+        // The band is all zeros from here on: hand it over as it is.
+        std::memset(band_.get(), 0, bandBytes_);
+        while (delivered_ < height_) {
+            const uint64_t rows = std::min<uint64_t>(bandRows_, height_ - delivered_);
+            written_ += rows * rowBytes_;
+            Deliver(delivered_ + rows);
+        }
+    }
+
+    // Everything pushed so far is void.
+    void Discard() {
+        if (!begun_) return;
+        begun_ = false;
+        sink_.Discard();
+    }
+
+    // The read succeeded: the sink keeps what it got.
+    void Done() { begun_ = false; }
+
+private:
+    void Deliver(uint64_t rows) {
+        if (rows <= delivered_) return;
+        const uint64_t count = rows - delivered_;
+        const uint8_t* from = destination_ ? destination_ + delivered_ * rowBytes_ : band_.get();
+        delivered_ = rows;
+        sink_.Rows(reinterpret_cast<const uint32_t*>(from), static_cast<int32_t>(count));
+    }
+
+    tarn::PreviewSink& sink_;
+    WholePreviewSink* whole_;
+    const uint32_t width_, height_;
+    const uint64_t rowBytes_, needed_;
+    uint64_t bandRows_ = 1, bandBytes_ = 0;
+    bool begun_ = false;
+    uint8_t* destination_ = nullptr;
+    std::unique_ptr<uint8_t, FreeDeleter> band_;
+    uint64_t written_ = 0;    // bytes of the preview written
+    uint64_t delivered_ = 0;  // rows handed to the sink
+};
+
+// Stored content is the pixels themselves; bytes past the preview are not read.
+PreviewPush PushStored(CodedBlobDecoder& decoder, BandWriter& out) {
+    if (!out.Begin()) return PreviewPush::Refused;
+    const uint64_t wanted = std::min(decoder.DeclaredSize(), out.Needed());
+    for (uint64_t done = 0; done < wanted;) {
+        uint64_t capacity;
+        uint8_t* dst = out.Space(capacity);
+        const uint64_t n = decoder.Read(dst, std::min(capacity, wanted - done));
+        if (n == 0) break;
+        done += n;
+        out.Commit(n);
+    }
+    out.Finish();
+    out.Done();
+    return PreviewPush::Delivered;
+}
+
+// The compressed bytes, page by page, with the start of each frame made contiguous so that its
+// header can be read.
+class CompressedInput {
+public:
+    explicit CompressedInput(CodedBlobDecoder& decoder) : decoder_(decoder) {}
+
+    const uint8_t* Data() const { return data_; }
+    size_t Size() const { return size_; }
+    void Consume(size_t n) { data_ += n, size_ -= n; }
+    // The next page's bytes once these are used up; false at the end of the blob.
+    bool Refill() {
+        if (size_ == 0) size_ = static_cast<size_t>(decoder_.Next(data_, UINT64_MAX));
+        return size_ != 0;
+    }
+    // At least `n` bytes (or all that remain) contiguous at Data().
+    void Gather(size_t n) {
+        if (size_ >= n || n > sizeof staging_) return;
+        std::memmove(staging_, data_, size_);
+        size_ += static_cast<size_t>(decoder_.Read(staging_ + size_, n - size_));
+        data_ = staging_;
+    }
+    // Reads what is left, so that a page that cannot be read still fails the blob.
+    void Drain() {
+        while (Refill()) Consume(size_);
+    }
+
+private:
+    CodedBlobDecoder& decoder_;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    uint8_t staging_[ZSTD_FRAMEHEADERSIZE_MAX];
+};
+
+enum class ZstdResult { Delivered, Refused, Failed, RetryWhole };
+
+// Errors that ZSTD_decompressStream may report where ZSTD_decompressDCtx into the declared
+// size succeeds: a window above the limit or that cannot be allocated, blocks larger than the
+// frame's window. The whole-blob decode then decides.
+bool StreamingOnly(size_t error) {
+    switch (ZSTD_getErrorCode(error)) {
+        case ZSTD_error_corruption_detected:
+        case ZSTD_error_frameParameter_windowTooLarge:
+        case ZSTD_error_memory_allocation: return true;
+        default: return false;
+    }
+}
+
+// A frame whose header states more content than the declared size has room for cannot decode
+// into it: it would either overrun the room or end short of its own size.
+bool FrameCannotFit(const uint8_t* data, size_t size, uint64_t room) {
+    ZSTD_frameHeader frame;
+    if (ZSTD_getFrameHeader(&frame, data, size) != 0) return false;  // zstd reports what is wrong
+    return frame.frameType == ZSTD_frame && frame.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN &&
+           frame.frameContentSize > room;
+}
+
+ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter& out) {
+    CompressedInput in(decoder);
+    ZstdContextPool::Lease lease(pool);
+    ZSTD_DCtx* dctx = lease.get();
+    if (!dctx) {
+        in.Drain();
+        return ZstdResult::Failed;
+    }
+    ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
+    ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, ZstdWindowLogFor(decoder.DeclaredSize()));
+    if (!out.Begin()) return ZstdResult::Refused;
+
+    const uint64_t declared = decoder.DeclaredSize();
+    uint64_t produced = 0;
+    bool inFrame = false;  // the last call left a frame unfinished
+    uint8_t probe;         // catches a first byte past the declared size
+    for (;;) {
+        const bool inputLeft = in.Refill();
+        if (!inputLeft && !inFrame) break;
+        if (!inFrame) {
+            in.Gather(ZSTD_FRAMEHEADERSIZE_MAX);
+            if (FrameCannotFit(in.Data(), in.Size(), declared - produced)) {
+                out.Discard();
+                in.Drain();
+                return ZstdResult::Failed;
+            }
+        }
+        uint64_t capacity;
+        uint8_t* dst = out.Space(capacity);
+        const bool past = produced == declared;
+        if (past) dst = &probe, capacity = 1;
+        ZSTD_outBuffer output{dst, static_cast<size_t>(std::min(capacity, declared - produced + past)), 0};
+        ZSTD_inBuffer input{in.Data(), in.Size(), 0};
+        const size_t result = ZSTD_decompressStream(dctx, &output, &input);
+        in.Consume(input.pos);
+        if (ZSTD_isError(result) || (past && output.pos) || (!inputLeft && !input.pos && !output.pos && result)) {
+            // A zstd error, a byte past the declared size, or the blob ending inside a frame.
+            out.Discard();
+            if (ZSTD_isError(result) && StreamingOnly(result)) return ZstdResult::RetryWhole;
+            in.Drain();
+            return ZstdResult::Failed;
+        }
+        produced += output.pos;
+        out.Commit(output.pos);
+        inFrame = result != 0;
+    }
+    out.Finish();
+    out.Done();
+    return ZstdResult::Delivered;
+}
+
+// The whole blob decoded into one block, then pushed: for frames the streaming decoder turns
+// away although the one-shot decoder takes them.
+PreviewPush PushFromWholeBlob(ReadablePageStore& store, ZstdContextPool& pool, int64_t blobId, BandWriter& out) {
+    CodedBlobDecoder decoder(store, pool, blobId);
+    if (!decoder.Prepare()) return PreviewPush::Undecodable;
+    const uint64_t bound = decoder.OutputBound();
+    std::unique_ptr<uint8_t, FreeDeleter> block(static_cast<uint8_t*>(std::malloc(bound ? bound : 1)));
+    uint64_t produced = 0;
+    if (!block || !decoder.DecodeInto(block.get(), bound, produced)) return PreviewPush::Undecodable;
+    decoder.Close();
+    if (!out.Begin()) return PreviewPush::Refused;
+    for (uint64_t done = 0, wanted = std::min(produced, out.Needed()); done < wanted;) {
+        uint64_t capacity;
+        uint8_t* dst = out.Space(capacity);
+        const uint64_t n = std::min(capacity, wanted - done);
+        std::memcpy(dst, block.get() + done, n);
+        done += n;
+        out.Commit(n);
+    }
+    out.Finish();
+    out.Done();
+    return PreviewPush::Delivered;
+}
+
+}  // namespace
+
+int ZstdWindowLogFor(uint64_t declaredSize) {
+    int log = ZSTD_WINDOWLOG_MIN;
+    while (log < ZSTD_WINDOWLOG_MAX && (uint64_t{1} << log) < declaredSize) ++log;
+    return log;
+}
+
+PreviewPush PushPreviewBands(ReadablePageStore& store, ZstdContextPool& pool, int64_t blobId, uint32_t width,
+                             uint32_t height, tarn::PreviewSink& sink) {
+    BandWriter out(sink, width, height);  // discards on every exit but success
+    {
+        CodedBlobDecoder decoder(store, pool, blobId);
+        if (decoder.Coding() == kCodingStored) return PushStored(decoder, out);
+        if (decoder.Coding() != kCodingZstd) return PreviewPush::Undecodable;
+        switch (PushZstd(decoder, pool, out)) {
+            case ZstdResult::Delivered: return PreviewPush::Delivered;
+            case ZstdResult::Refused: return PreviewPush::Refused;
+            case ZstdResult::Failed: return PreviewPush::Undecodable;
+            case ZstdResult::RetryWhole: break;
+        }
+    }
+    return PushFromWholeBlob(store, pool, blobId, out);
+}
+
+}  // namespace pagestore
