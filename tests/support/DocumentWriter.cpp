@@ -2,6 +2,7 @@
 
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <stdexcept>
@@ -136,6 +137,42 @@ Bytes ZstdCoding(const Bytes& decoded, int level, std::optional<uint64_t> declar
     return out;
 }
 
+Bytes ZstdFrames(const Bytes& decoded, const FrameOptions& options) {
+    Bytes out;
+    if (options.skippableFirst) out = {0x50, 0x2A, 0x4D, 0x18, 3, 0, 0, 0, 7, 7, 7};
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    const size_t frames = static_cast<size_t>(std::max(options.frames, 1));
+    for (size_t f = 0; f < frames; ++f) {
+        const size_t from = decoded.size() * f / frames, to = decoded.size() * (f + 1) / frames;
+        ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters);
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, options.level);
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, options.checksum);
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_contentSizeFlag, options.contentSize);
+        if (options.windowLog) ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, options.windowLog);
+        Bytes frame(ZSTD_compressBound(to - from) + 64);
+        ZSTD_outBuffer output{frame.data(), frame.size(), 0};
+        ZSTD_inBuffer input{decoded.data() + from, to - from, 0};
+        // Without a content size the input goes in unannounced, so the window stays as asked
+        // instead of shrinking to the input.
+        size_t left = options.contentSize ? 0 : ZSTD_compressStream2(cctx, &output, &input, ZSTD_e_continue);
+        do {
+            if (!ZSTD_isError(left)) left = ZSTD_compressStream2(cctx, &output, &input, ZSTD_e_end);
+        } while (!ZSTD_isError(left) && left != 0);
+        if (ZSTD_isError(left) || input.pos != input.size) throw std::runtime_error("zstd compression failed");
+        out.insert(out.end(), frame.begin(), frame.begin() + static_cast<ptrdiff_t>(output.pos));
+    }
+    ZSTD_freeCCtx(cctx);
+    return out;
+}
+
+Bytes ZstdBlob(const Bytes& frames, uint64_t declaredSize) {
+    Bytes out(9);
+    out[0] = kZstd;
+    for (int i = 0; i < 8; ++i) out[1 + i] = static_cast<uint8_t>(declaredSize >> (8 * i));
+    out.insert(out.end(), frames.begin(), frames.end());
+    return out;
+}
+
 Bytes PixelBytes(const PreviewImage& image) {
     Bytes out(image.pixels.size() * 4);
     for (size_t i = 0; i < image.pixels.size(); ++i)
@@ -151,8 +188,10 @@ DocumentInfo BuildPageStoreDocument(const PreviewImage& image, const Layout& lay
     info.pixelBlobVidx = layout.pixelBlobVidx > 0 ? layout.pixelBlobVidx : writer.FreeVidx(layout.pagesFrom);
 
     Bytes pixels = PixelBytes(image);
-    Bytes coded = layout.coding == kZstd ? ZstdCoding(pixels, layout.zstdLevel, layout.declaredSize) : StoredCoding(pixels);
-    if (layout.coding != kZstd) coded[0] = layout.coding;
+    Bytes coded = layout.pixelBlob                ? *layout.pixelBlob
+                  : layout.coding == kZstd ? ZstdCoding(pixels, layout.zstdLevel, layout.declaredSize)
+                                           : StoredCoding(pixels);
+    if (!layout.pixelBlob && layout.coding != kZstd) coded[0] = layout.coding;
     writer.SetPage(info.pixelBlobVidx, Bytes{});
     writer.WriteBlob(info.pixelBlobVidx, coded, layout.pixelForm, layout.pagesFrom);
 

@@ -50,10 +50,24 @@ Bytes StoredCoding(const Bytes& decoded);
 Bytes ZstdCoding(const Bytes& decoded, int level = 3, std::optional<uint64_t> declaredSize = std::nullopt);
 Bytes PixelBytes(const PreviewImage& image);
 
+// zstd frames written with the streaming compressor's options.
+struct FrameOptions {
+    int level = 3;
+    bool checksum = false;
+    bool contentSize = true;   // the frame header states the decoded size
+    int windowLog = 0;         // 0: the level's own
+    int frames = 1;            // the bytes split over this many frames
+    bool skippableFirst = false;  // a skippable frame in front
+};
+Bytes ZstdFrames(const Bytes& decoded, const FrameOptions& options);
+// A coded zstd blob: coding 3, the declared size, then `frames` as they are.
+Bytes ZstdBlob(const Bytes& frames, uint64_t declaredSize);
+
 struct Layout {
     uint8_t coding = kZstd;          // kStored, kZstd, or any other byte (then stored payload)
     int zstdLevel = 3;
     std::optional<uint64_t> declaredSize;  // zstd: decoded size to claim
+    std::optional<Bytes> pixelBlob;  // the coded pixel blob as it is (coding and declaredSize unused)
     bool withThumbnail = true;       // false: the Document has no thumbnail field
     bool richMetadata = true;
     // The ThumbnailRef size to claim, when it should differ from the image's.

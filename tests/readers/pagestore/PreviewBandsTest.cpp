@@ -1,0 +1,449 @@
+// The band-by-band read (ReadPageStorePreview, and ReadPageStoreThumbnail on the same source)
+// against a whole-blob reference: the pixel blob decoded into one block with DecodeBlob
+// (ZSTD_decompressDCtx), then the preview taken from it. Outcome for outcome, bit for bit, on
+// generated documents and under faults injected mid-stream.
+#include <gtest/gtest.h>
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "readers/pagestore/Errors.h"
+#include "readers/pagestore/HzdDocument.h"
+#include "readers/pagestore/PreviewBandSource.h"
+#include "readers/pagestore/RPageStore.h"
+#include "readers/pagestore/ReadPageStoreThumbnail.h"
+#include "readers/pagestore/SeekPageMapper.h"
+#include "readers/pagestore/ThumbnailLoading.h"
+#include "tests/readers/pagestore/PageStoreTestSupport.h"
+#include "tests/support/DocumentWriter.h"
+#include "tests/support/FaultyStream.h"
+
+namespace {
+
+using testdoc::BlobForm;
+using testdoc::Bytes;
+using testdoc::FrameOptions;
+using testdoc::Layout;
+using testdoc::PreviewImage;
+
+int boxCount = 0;
+int CountMessageBox(HWND, LPCWSTR, LPCWSTR, UINT) {
+    ++boxCount;
+    return IDOK;
+}
+
+// What a read came to, the same way for every path.
+struct Outcome {
+    enum Kind { NoPreview, Box, Untouched, Preview } kind = NoPreview;
+    uint32_t width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+
+    bool operator==(const Outcome& o) const {
+        return kind == o.kind && width == o.width && height == o.height && pixels == o.pixels;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& o) {
+    static const char* const names[] = {"no preview", "message box", "untouched", "preview"};
+    out << names[o.kind];
+    if (o.kind == Outcome::Preview) {
+        out << " " << o.width << " x " << o.height;
+        // The first pixel that differs from 0 after the last non-zero one says where a short
+        // blob ended; enough to tell two previews apart in a failure message.
+        size_t nonZero = 0;
+        for (size_t i = 0; i < o.pixels.size(); ++i)
+            if (o.pixels[i]) nonZero = i + 1;
+        out << ", " << nonZero << " pixels up to the last non-zero one";
+    }
+    return out;
+}
+
+bool HasMagic(IStream* stream) {
+    uint8_t magic[4] = {};
+    ULONG got = 0;
+    return SUCCEEDED(stream->Read(magic, 4, &got)) && got == 4 && std::memcmp(magic, "hzd", 3) == 0 &&
+           static_cast<int8_t>(magic[3]) <= 1;
+}
+
+// The whole-blob reference: DecodeBlob into one block, then what of it the preview covers.
+Outcome Reference(IStream* stream) {
+    Outcome out;
+    if (!HasMagic(stream)) return out;
+    try {
+        pagestore::SeekPageMapper mapper(stream);
+        tarn::HzdDocument document(pagestore::OpenPageStore(std::move(mapper)));
+        uint32_t w, h;
+        uint64_t blobId;
+        {
+            tarn::RootTable root;
+            try {
+                root = tarn::ReadRootTable(document);
+            } catch (const tarn::HZDError&) {
+                return out;
+            }
+            const hzd::ThumbnailRef* thumbnail = root.document->thumbnail();
+            if (!thumbnail) return out;
+            w = thumbnail->width(), h = thumbnail->height(), blobId = thumbnail->blob_id();
+        }
+        if (!tarn::PreviewSizeAccepted(w, h)) return out;
+        uint8_t coding;
+        uint64_t declared, size;
+        uint8_t* block = nullptr;
+        if (!document.DecodeBlob(int64_t(blobId), coding, declared, block, size)) {
+            out.kind = Outcome::Untouched;
+            return out;
+        }
+        out.kind = Outcome::Preview;
+        out.width = w, out.height = h;
+        out.pixels.assign(size_t(w) * h, 0);
+        std::memcpy(out.pixels.data(), block, std::min<uint64_t>(size, uint64_t(w) * h * 4));
+        std::free(block);
+        return out;
+    } catch (const std::runtime_error&) {
+        out.kind = Outcome::Box;
+        return out;
+    }
+}
+
+// Collects what ReadPageStorePreview pushes and checks the order of the calls.
+class CollectingSink final : public tarn::PreviewSink {
+public:
+    bool Begin(int32_t width, int32_t height) override {
+        EXPECT_FALSE(live_) << "Begin twice";
+        EXPECT_GE(width, 1);
+        EXPECT_GE(height, 1);
+        live_ = true;
+        width_ = uint32_t(width), height_ = uint32_t(height);
+        rows_ = 0;
+        pixels_.clear();
+        return true;
+    }
+    void Rows(const uint32_t* rows, int32_t count) override {
+        EXPECT_TRUE(live_) << "rows outside Begin";
+        EXPECT_GE(count, 1);
+        EXPECT_LE(rows_ + uint32_t(count), height_) << "more rows than the preview has";
+        pixels_.insert(pixels_.end(), rows, rows + size_t(count) * width_);
+        rows_ += uint32_t(count);
+        ++bands;
+    }
+    void Discard() override {
+        EXPECT_TRUE(live_) << "Discard without Begin";
+        live_ = false;
+        pixels_.clear();
+    }
+
+    Outcome Result(bool result, bool boxShown) const {
+        Outcome out;
+        if (!result) {
+            EXPECT_FALSE(live_) << "no preview, yet rows stand";
+            out.kind = boxShown ? Outcome::Box : Outcome::NoPreview;
+            return out;
+        }
+        EXPECT_FALSE(boxShown);
+        if (!live_) {
+            out.kind = Outcome::Untouched;
+            return out;
+        }
+        EXPECT_EQ(rows_, height_) << "true before every row was delivered";
+        out.kind = Outcome::Preview;
+        out.width = width_, out.height = height_;
+        out.pixels = pixels_;
+        return out;
+    }
+    int bands = 0;
+
+private:
+    bool live_ = false;
+    uint32_t width_ = 0, height_ = 0, rows_ = 0;
+    std::vector<uint32_t> pixels_;
+};
+
+constexpr uint32_t kSentinel = 0x12345678;
+
+class PreviewBands : public pagestore_test::PageBufferAccounting {
+protected:
+    void SetUp() override {
+        PageBufferAccounting::SetUp();
+        previous_ = SetMessageBoxSink(&CountMessageBox);
+    }
+    void TearDown() override {
+        SetMessageBoxSink(previous_);
+        PageBufferAccounting::TearDown();
+    }
+
+    static IStream* Open(const Bytes& bytes, testdoc::StreamFaults faults) {
+        IStream* inner = testdoc::CreateMemoryStream(bytes);
+        IStream* stream = testdoc::FaultyStream::Create(inner, faults);
+        inner->Release();
+        return stream;
+    }
+    template <class Read>
+    static Outcome Run(const Bytes& bytes, testdoc::StreamFaults faults, Read read, int* reads = nullptr) {
+        IStream* stream = Open(bytes, faults);
+        Outcome out = read(stream);
+        if (reads) *reads = static_cast<testdoc::FaultyStream*>(stream)->ReadCalls();
+        stream->Release();
+        return out;
+    }
+    static Outcome Banded(IStream* stream) {
+        CollectingSink sink;
+        boxCount = 0;
+        bool result = ReadPageStorePreview(sink, stream);
+        return sink.Result(result, boxCount > 0);
+    }
+    static Outcome Whole(IStream* stream) {
+        tarn::CImage32 image;
+        image.SetPixel(0, 0, kSentinel);
+        boxCount = 0;
+        bool result = ReadPageStoreThumbnail(image, stream);
+        Outcome out;
+        if (!result) {
+            out.kind = boxCount ? Outcome::Box : Outcome::NoPreview;
+            return out;
+        }
+        if (image.Width() == 1 && image.Height() == 1 && image.GetPixel(0, 0) == kSentinel) {
+            out.kind = Outcome::Untouched;
+            return out;
+        }
+        out.kind = Outcome::Preview;
+        out.width = uint32_t(image.Width()), out.height = uint32_t(image.Height());
+        out.pixels.assign(image.Pixels(), image.Pixels() + size_t(out.width) * out.height);
+        return out;
+    }
+
+    // All three paths on one document; the number of stream reads the reference made.
+    static int ExpectSameOutcome(const Bytes& bytes, testdoc::StreamFaults faults = {}) {
+        int reads = 0;
+        const Outcome reference = Run(bytes, faults, Reference, &reads);
+        EXPECT_EQ(Run(bytes, faults, Banded), reference) << "ReadPageStorePreview";
+        EXPECT_EQ(Run(bytes, faults, Whole), reference) << "ReadPageStoreThumbnail";
+        return reads;
+    }
+
+private:
+    MessageBoxSink previous_ = nullptr;
+};
+
+// Documents of every form the source handles: codings, frame kinds, declared and claimed sizes
+// above and below the pixels, inline and paged blobs spread over map pages.
+TEST_F(PreviewBands, AgreeWithTheWholeBlobDecodeOnGeneratedDocuments) {
+    std::mt19937 rng(20261207);
+    const uint32_t sides[] = {1, 2, 3, 17, 64, 100, 255, 257, 1000, 4099};
+    auto pick = [&](uint32_t n) { return uint32_t(rng() % n); };
+    int previews = 0, untouched = 0;
+    for (int i = 0; i < 300; ++i) {
+        uint32_t w = sides[pick(10)], h = sides[pick(10)];
+        while (uint64_t(w) * h > 300000) h = std::max(1u, h / 4);
+        const PreviewImage image = testdoc::MakeTestPattern(w, h, uint32_t(i));
+        const Bytes pixels = testdoc::PixelBytes(image);
+        Layout layout;
+        std::string name;
+        switch (pick(8)) {
+            case 0:
+                layout.coding = testdoc::kStored;
+                name = "stored";
+                break;
+            case 1: {  // stored, cut or with bytes to spare
+                Bytes cut(pixels.begin(), pixels.begin() + ptrdiff_t(pick(uint32_t(pixels.size()) + 1)));
+                if (pick(2)) cut.resize(pixels.size() + pick(300), 0xAB);
+                layout.pixelBlob = testdoc::StoredCoding(cut);
+                name = "stored, " + std::to_string(cut.size()) + " bytes";
+                break;
+            }
+            case 2: name = "coding 2", layout.coding = 2; break;
+            default: {
+                FrameOptions frames;
+                frames.level = int(pick(3)) * 4 + 1;
+                frames.checksum = pick(2);
+                frames.contentSize = pick(3) != 0;
+                frames.frames = int(pick(3)) + 1;
+                frames.skippableFirst = pick(4) == 0;
+                if (pick(4) == 0) frames.windowLog = 10 + int(pick(14));
+                Bytes decoded = pixels;
+                if (pick(3) == 0) decoded.resize(pick(uint32_t(pixels.size()) + 1));  // short
+                else if (pick(4) == 0) decoded.resize(pixels.size() + pick(5000), 0x11);  // longer
+                uint64_t declared = decoded.size();
+                switch (pick(5)) {
+                    case 0: declared += pick(100000); break;             // produces less than declared
+                    case 1: declared -= std::min<uint64_t>(declared, 1 + pick(3)); break;  // runs past it
+                    default: break;
+                }
+                layout.pixelBlob = testdoc::ZstdBlob(testdoc::ZstdFrames(decoded, frames), declared);
+                name = "zstd level " + std::to_string(frames.level) + (frames.checksum ? ", checksum" : "") +
+                       (frames.contentSize ? "" : ", unsized") + ", " + std::to_string(frames.frames) + " frames" +
+                       (frames.skippableFirst ? ", skippable" : "") + ", window " + std::to_string(frames.windowLog) +
+                       ", " + std::to_string(decoded.size()) + " bytes declared " + std::to_string(declared);
+            }
+        }
+        if (pick(5) == 0) layout.claimedWidth = std::max(1u, w + pick(5) - 2);
+        if (pick(5) == 0) layout.claimedHeight = std::max(1u, h + pick(5) - 2);
+        if (pick(3) == 0) layout.pixelForm = BlobForm::Paged;
+        if (pick(3) == 0) layout.pagesFrom = 4080 + int64_t(pick(20));
+        if (pick(3) == 0) layout.store.shuffleSeed = uint32_t(i) + 1;
+        SCOPED_TRACE(testing::Message() << "document " << i << ": " << w << " x " << h << ", " << name);
+        const Bytes document = testdoc::WritePageStoreDocument(image, layout);
+        int reads = 0;
+        const Outcome reference = Run(document, {}, Reference, &reads);
+        previews += reference.kind == Outcome::Preview;
+        untouched += reference.kind == Outcome::Untouched;
+        EXPECT_EQ(Run(document, {}, Banded), reference) << "ReadPageStorePreview";
+        EXPECT_EQ(Run(document, {}, Whole), reference) << "ReadPageStoreThumbnail";
+        if (HasFailure()) break;
+    }
+    // The table must exercise both sides.
+    EXPECT_GT(previews, 150);
+    EXPECT_GT(untouched, 30);
+}
+
+// A 4 MiB preview spans many bands and pages; rows arrive in several bands.
+TEST_F(PreviewBands, LargePreviewArrivesInBands) {
+    const PreviewImage image = testdoc::MakeTestPattern(1024, 1024, 3);
+    for (bool stored : {false, true}) {
+        SCOPED_TRACE(stored);
+        Layout layout;
+        if (stored) layout.coding = testdoc::kStored;
+        const Bytes document = testdoc::WritePageStoreDocument(image, layout);
+        ExpectSameOutcome(document);
+        IStream* stream = testdoc::CreateMemoryStream(document);
+        CollectingSink sink;
+        EXPECT_TRUE(ReadPageStorePreview(sink, stream));
+        stream->Release();
+        EXPECT_GE(sink.bands, 16) << "a band is a few hundred KB, not the preview";
+    }
+}
+
+// Handmade frames that the streaming decoder refuses although the one-shot decoder takes them:
+// a window above what the declared size needs, a raw block larger than the frame's window.
+TEST_F(PreviewBands, FramesOnlyTheOneShotDecoderTakesStillDecode) {
+    // Larger than a band and spread over pages, so that zstd decodes it as a stream.
+    const PreviewImage image = testdoc::MakeTestPattern(300, 300, 9);
+    const Bytes pixels = testdoc::PixelBytes(image);
+    FrameOptions bigWindow;
+    bigWindow.contentSize = false;
+    bigWindow.windowLog = 24;  // declared 360000 bytes: the stream allows 2^19
+    // Window 2^10, a content size (so zstd's bound is not the window), one raw block of it all.
+    const uint32_t size = uint32_t(pixels.size());
+    Bytes rawFrame = {0x28, 0xB5, 0x2F, 0xFD, 0x80, 0x00,  // 4-byte content size, window descriptor
+                      uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)};
+    const uint32_t header = uint32_t(pixels.size()) << 3 | 1u;
+    rawFrame.insert(rawFrame.end(), {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16)});
+    rawFrame.insert(rawFrame.end(), pixels.begin(), pixels.end());
+    for (const Bytes& frames : {testdoc::ZstdFrames(pixels, bigWindow), rawFrame}) {
+        SCOPED_TRACE(frames.size());
+        Layout layout;
+        layout.pixelBlob = testdoc::ZstdBlob(frames, pixels.size());
+        const Bytes document = testdoc::WritePageStoreDocument(image, layout);
+        IStream* stream = testdoc::CreateMemoryStream(document);
+        CollectingSink sink;
+        EXPECT_TRUE(ReadPageStorePreview(sink, stream));
+        stream->Release();
+        const Outcome out = sink.Result(true, false);
+        EXPECT_EQ(out.kind, Outcome::Preview);
+        EXPECT_EQ(out.pixels, image.pixels);
+        ExpectSameOutcome(document);
+    }
+}
+
+// Faults that surface after rows were pushed: every read of the stream failing in turn, frames
+// cut at every few bytes, checksums and content bytes flipped, frames one byte past their
+// declared size.
+TEST_F(PreviewBands, FaultsMidStreamEndAsTheWholeBlobDecodeEnds) {
+    const PreviewImage image = testdoc::MakeTestPattern(300, 200, 4);  // 240000 bytes: 4 data pages
+    const Bytes pixels = testdoc::PixelBytes(image);
+    FrameOptions checked;
+    checked.checksum = true;
+    checked.level = 1;
+    const Bytes frames = testdoc::ZstdFrames(pixels, checked);
+
+    std::vector<std::pair<std::string, Layout>> documents;
+    {
+        Layout stored;
+        stored.coding = testdoc::kStored;
+        stored.pagesFrom = 4092;
+        documents.push_back({"stored over a map page", stored});
+        Layout zstd;
+        zstd.pixelBlob = testdoc::ZstdBlob(testdoc::ZstdFrames(Bytes(pixels.begin(), pixels.begin() + 100000), checked),
+                                           pixels.size());
+        zstd.pixelForm = BlobForm::Paged;
+        documents.push_back({"zstd, short, paged", zstd});
+    }
+    for (const auto& [name, layout] : documents) {
+        const Bytes document = testdoc::WritePageStoreDocument(image, layout);
+        for (int at = 0;; ++at) {
+            SCOPED_TRACE(testing::Message() << name << ", read " << at << " fails");
+            testdoc::StreamFaults faults;
+            faults.failReadAt = at;
+            if (ExpectSameOutcome(document, faults) <= at) break;
+            if (HasFailure()) return;
+        }
+    }
+
+    std::vector<std::pair<std::string, Bytes>> blobs;
+    for (size_t cut : {size_t(0), size_t(1), size_t(4), size_t(5), size_t(12), frames.size() / 3, frames.size() - 5,
+                       frames.size() - 4, frames.size() - 1})
+        blobs.push_back({"cut at " + std::to_string(cut), testdoc::ZstdBlob(Bytes(frames.begin(), frames.begin() + ptrdiff_t(cut)), pixels.size())});
+    for (size_t at : {frames.size() - 1, frames.size() - 4, frames.size() / 2, size_t(20)}) {
+        Bytes flipped = frames;
+        flipped[at] ^= 0x40;
+        blobs.push_back({"byte " + std::to_string(at) + " flipped", testdoc::ZstdBlob(flipped, pixels.size())});
+    }
+    FrameOptions unsized = checked;
+    unsized.contentSize = false;
+    blobs.push_back({"sized frame one byte past the declared size", testdoc::ZstdBlob(frames, pixels.size() - 1)});
+    blobs.push_back({"unsized frame one byte past the declared size",
+                     testdoc::ZstdBlob(testdoc::ZstdFrames(pixels, unsized), pixels.size() - 1)});
+    Bytes trailing = frames;
+    trailing.insert(trailing.end(), {0x28, 0xB5, 0x2F});
+    blobs.push_back({"three bytes after the frame", testdoc::ZstdBlob(trailing, pixels.size())});
+    for (const auto& [name, blob] : blobs) {
+        SCOPED_TRACE(name);
+        Layout layout;
+        layout.pixelBlob = blob;
+        ExpectSameOutcome(testdoc::WritePageStoreDocument(image, layout));
+    }
+}
+
+// A frame of 2 GiB of zeros in 64 KB of RLE blocks, declared one byte short: it must fail, and
+// fail without decoding gigabytes (with or without its content size in the header).
+TEST_F(PreviewBands, TwoGigabyteZeroFrameDeclaredOneByteShortFails) {
+    for (bool sized : {true, false}) {
+        SCOPED_TRACE(sized);
+        Bytes frame = {0x28, 0xB5, 0x2F, 0xFD};
+        if (sized) {
+            frame.insert(frame.end(), {0xC0, 0x50});  // 8-byte content size, window 2^20
+            for (int i = 0; i < 8; ++i) frame.push_back(uint8_t((1ull << 31) >> (8 * i)));
+        } else {
+            frame.insert(frame.end(), {0x00, 0x50});
+        }
+        const int blocks = 1 << 14;  // 128 KiB each
+        for (int b = 0; b < blocks; ++b) {
+            const uint32_t header = (128u * 1024) << 3 | 1u << 1 | (b + 1 == blocks);
+            frame.insert(frame.end(), {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16), 0});
+        }
+        testdoc::PageStoreWriter writer;
+        writer.SetPage(0, {});
+        writer.WriteBlob(5, testdoc::ZstdBlob(frame, 0x7FFFFFFF));
+        writer.WriteBlob(0, testdoc::MetadataBuffer(testdoc::ThumbnailFields{64, 64, 5}));
+        IStream* stream = testdoc::CreateMemoryStream(writer.Finish().Flatten());
+        CollectingSink sink;
+        EXPECT_TRUE(ReadPageStorePreview(sink, stream));
+        stream->Release();
+        EXPECT_EQ(sink.Result(true, false).kind, Outcome::Untouched);
+    }
+}
+
+TEST(ZstdWindowLog, FollowsTheDeclaredSize) {
+    const struct {
+        uint64_t declared;
+        int log;
+    } cases[] = {{0, 10}, {1, 10}, {1024, 10}, {1025, 11}, {4 << 20, 22}, {(4 << 20) + 1, 23},
+                 {0x7FFFFFFF, 31}, {1ull << 40, 31}};
+    for (const auto& c : cases) EXPECT_EQ(pagestore::ZstdWindowLogFor(c.declared), c.log) << c.declared;
+}
+
+}  // namespace
