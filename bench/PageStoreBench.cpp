@@ -1,7 +1,10 @@
 // The whole page-store read (magic, head and map pages, metadata verification, blob pages,
 // zstd, copy into the image) against bare ZSTD_decompressDCtx of the same frame into a
 // buffer that is allocated and touched once. The read should stay within 1.3x of the bare
-// decompression for the larger previews.
+// decompression for the larger previews. The band read (ReadPageStorePreview into a sink that
+// only looks at each row) should be no slower than the bare decompression: it decodes into a
+// band that stays in cache instead of a whole preview. The 2 GiB zero frame that declares one
+// byte less must end fast and small, with or without its content size in the frame header.
 //
 // peak_extra_MiB: how far the process's peak resident size rose above its size before the
 // benchmark (Linux: the peak is reset through /proc/self/clear_refs first).
@@ -16,6 +19,7 @@
 #include <map>
 #include <string>
 
+#include "image/PreviewSink.h"
 #include "readers/pagestore/ReadPageStoreThumbnail.h"
 #include "tests/support/DocumentWriter.h"
 
@@ -111,8 +115,108 @@ void BM_ZstdIntoFreshBlock(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sample.decodedSize));
 }
 
+// Takes the rows and reads one word of each, as a consumer that scales them would.
+class TouchingSink final : public tarn::PreviewSink {
+public:
+    bool Begin(int32_t width, int32_t) override {
+        width_ = width;
+        return true;
+    }
+    void Rows(const uint32_t* rows, int32_t count) override {
+        for (int32_t i = 0; i < count; ++i) sum_ += rows[size_t(i) * size_t(width_)];
+        rows_ += count;
+    }
+    void Discard() override { rows_ = -1; }
+    int64_t rows_ = 0;
+    uint32_t sum_ = 0;
+
+private:
+    int32_t width_ = 1;
+};
+
+void BM_ReadPageStorePreview(benchmark::State& state) {
+    const Sample& sample = SampleOfSize(uint32_t(state.range(0)));
+    IStream* stream = SHCreateMemStream(sample.document.data(), UINT(sample.document.size()));
+    long before = StatusKiB("VmRSS:");
+    bool peakReset = ResetPeak();
+    for (auto _ : state) {
+        LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        TouchingSink sink;
+        if (!ReadPageStorePreview(sink, stream) || sink.rows_ != state.range(0)) state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(sink.sum_);
+    }
+    ReportPeak(state, before, peakReset);
+    stream->Release();
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sample.decodedSize));
+}
+
+// ZSTD_decompressStream of the same frame into one 256 KiB buffer: the floor of any band read.
+void BM_BareZstdStream(benchmark::State& state) {
+    const Sample& sample = SampleOfSize(uint32_t(state.range(0)));
+    testdoc::Bytes band(256 * 1024);
+    ZSTD_DCtx* context = ZSTD_createDCtx();
+    for (auto _ : state) {
+        ZSTD_DCtx_reset(context, ZSTD_reset_session_only);
+        ZSTD_inBuffer in{sample.frame.data(), sample.frame.size(), 0};
+        size_t left = 1, total = 0;
+        while (left != 0) {
+            ZSTD_outBuffer out{band.data(), band.size(), 0};
+            left = ZSTD_decompressStream(context, &out, &in);
+            if (ZSTD_isError(left)) {
+                state.SkipWithError("zstd failed");
+                break;
+            }
+            total += out.pos;
+        }
+        if (total != sample.decodedSize) state.SkipWithError("zstd short");
+        benchmark::DoNotOptimize(band.data());
+    }
+    ZSTD_freeDCtx(context);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sample.decodedSize));
+}
+
+// 2^31 bytes of zeros in RLE blocks (64 KB of frame), declared as 2^31 - 1 bytes, for a preview
+// of 23170 x 23170 (just under 2^31 bytes). Argument 1: the frame header states the size.
+const testdoc::Bytes& ZeroFrameDocument(bool sized) {
+    static std::map<bool, testdoc::Bytes> documents;
+    auto it = documents.find(sized);
+    if (it != documents.end()) return it->second;
+    testdoc::Bytes frame = {0x28, 0xB5, 0x2F, 0xFD, uint8_t(sized ? 0xC0 : 0x00), 0x50};
+    for (int i = 0; sized && i < 8; ++i) frame.push_back(uint8_t((1ull << 31) >> (8 * i)));
+    const int blocks = 1 << 14;
+    for (int b = 0; b < blocks; ++b) {
+        const uint32_t header = (128u * 1024) << 3 | 1u << 1 | (b + 1 == blocks);
+        frame.insert(frame.end(), {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16), 0});
+    }
+    testdoc::PageStoreWriter writer;
+    writer.SetPage(0, {});
+    writer.WriteBlob(5, testdoc::ZstdBlob(frame, 0x7FFFFFFF));
+    writer.WriteBlob(0, testdoc::MetadataBuffer(testdoc::ThumbnailFields{23170, 23170, 5}));
+    return documents.emplace(sized, writer.Finish().Flatten()).first->second;
+}
+
+void BM_ZeroFrame2GiB(benchmark::State& state) {
+    const testdoc::Bytes& document = ZeroFrameDocument(state.range(0) != 0);
+    IStream* stream = SHCreateMemStream(document.data(), UINT(document.size()));
+    long before = StatusKiB("VmRSS:");
+    bool peakReset = ResetPeak();
+    for (auto _ : state) {
+        LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        TouchingSink sink;
+        // The frame runs one byte past its declared size: no preview stands.
+        if (!ReadPageStorePreview(sink, stream) || sink.rows_ > 0) state.SkipWithError("frame accepted");
+    }
+    ReportPeak(state, before, peakReset);
+    stream->Release();
+}
+
 }  // namespace
 
+BENCHMARK(BM_ReadPageStorePreview)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareZstdStream)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZeroFrame2GiB)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ReadPageStoreThumbnail)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareZstdDecompress)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZstdIntoFreshBlock)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);

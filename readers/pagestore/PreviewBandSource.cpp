@@ -37,6 +37,8 @@ public:
     }
 
     uint64_t Needed() const { return needed_; }
+    // After Begin: the sink's own block for the whole preview, or null.
+    uint8_t* Destination() const { return destination_; }
 
     // False when the sink refuses, or when there is no memory for a band (no preview either way).
     bool Begin() {
@@ -211,10 +213,16 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
         return ZstdResult::Failed;
     }
     ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters);
-    ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, ZstdWindowLogFor(decoder.DeclaredSize()));
     if (!out.Begin()) return ZstdResult::Refused;
 
     const uint64_t declared = decoder.DeclaredSize();
+    // When everything decoded lands in the sink's block, zstd writes there directly and keeps
+    // its history there, as the one-shot decoder does: no window buffer, no copy. Otherwise it
+    // decodes through a window of its own into the band.
+    const bool inPlace = out.Destination() && declared <= out.Needed();
+    ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, inPlace ? ZSTD_WINDOWLOG_MAX : ZstdWindowLogFor(declared));
+    if (inPlace) ZSTD_DCtx_setParameter(dctx, ZSTD_d_stableOutBuffer, 1);
+
     uint64_t produced = 0;
     bool inFrame = false;  // the last call left a frame unfinished
     uint8_t probe;         // catches a first byte past the declared size
@@ -229,23 +237,31 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
                 return ZstdResult::Failed;
             }
         }
-        uint64_t capacity;
-        uint8_t* dst = out.Space(capacity);
-        const bool past = produced == declared;
-        if (past) dst = &probe, capacity = 1;
-        ZSTD_outBuffer output{dst, static_cast<size_t>(std::min(capacity, declared - produced + past)), 0};
+        ZSTD_outBuffer output;
+        bool past = false;
+        if (inPlace) {
+            output = {out.Destination(), static_cast<size_t>(declared), static_cast<size_t>(produced)};
+        } else {
+            uint64_t capacity;
+            uint8_t* dst = out.Space(capacity);
+            past = produced == declared;
+            if (past) dst = &probe, capacity = 1;
+            output = {dst, static_cast<size_t>(std::min(capacity, declared - produced + past)), 0};
+        }
+        const size_t before = output.pos;
         ZSTD_inBuffer input{in.Data(), in.Size(), 0};
         const size_t result = ZSTD_decompressStream(dctx, &output, &input);
         in.Consume(input.pos);
-        if (ZSTD_isError(result) || (past && output.pos) || (!inputLeft && !input.pos && !output.pos && result)) {
+        const size_t written = output.pos - before;
+        if (ZSTD_isError(result) || (past && written) || (!inputLeft && !input.pos && !written && result)) {
             // A zstd error, a byte past the declared size, or the blob ending inside a frame.
             out.Discard();
             if (ZSTD_isError(result) && StreamingOnly(result)) return ZstdResult::RetryWhole;
             in.Drain();
             return ZstdResult::Failed;
         }
-        produced += output.pos;
-        out.Commit(output.pos);
+        produced += written;
+        out.Commit(written);
         inFrame = result != 0;
     }
     out.Finish();
