@@ -10,11 +10,12 @@
 
 namespace {
 
-// Both readers fill a whole image; layered-archive previews are at most 1024 x 1024.
+// Page-store previews stream band by band; layered-archive previews (at most 1024 x 1024) are
+// read whole and handed over as one band.
 PreviewReader ReaderOfKind(int32_t kind) {
     switch (kind) {
         case kLayeredArchiveReader: return PreviewOfImage(&ReadLayeredArchiveThumbnail);
-        case kPageStoreReader: return PreviewOfImage(&ReadPageStoreThumbnail);
+        case kPageStoreReader: return &ReadPageStorePreview;
         default: return nullptr;
     }
 }

@@ -18,7 +18,7 @@ TEST(PagedSwitchOff, ThumbnailRequestsNeverMakeAPagerFile) {
     // 128 puts the canvas on a 64 KiB pool block, 256 and 97 on the general heap.
     for (UINT cx : {128u, 256u, 97u}) {
         IStream* stream = testdoc::CreateMemoryStream(document);
-        auto* provider = new ZavelThumbnailProvider(PreviewOfImage(ReadPageStoreThumbnail));
+        auto* provider = new ZavelThumbnailProvider(ReadPageStorePreview);
         ASSERT_EQ(provider->Initialize(stream, 0), S_OK);
         HBITMAP bitmap = nullptr;
         WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;

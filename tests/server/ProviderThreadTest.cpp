@@ -15,7 +15,7 @@ int SilentMessageBox(HWND, LPCWSTR, LPCWSTR, UINT) { return IDOK; }
 
 TEST(ProviderThreads, FourThreadsGiveWhatEachRequestGivesAlone) {
     const MessageBoxSink previous = SetMessageBoxSink(&SilentMessageBox);
-    const PreviewReader reader = PreviewOfImage(ReadPageStoreThumbnail);
+    const PreviewReader reader = ReadPageStorePreview;
     const std::vector<Document> docs = GeneratedDocuments(24, 4);
     const UINT sizes[] = {32, 96, 256};
     std::vector<Result> alone;
