@@ -15,6 +15,10 @@ LONG ModuleObjectCount();
 // Stores the module handle and turns off thread notifications; the process-attach step.
 void AttachModule(HMODULE module);
 HMODULE AttachedModule();
+// The module is unloaded while the process goes on: with no object alive, the image memory
+// pools go back to the system (they keep everything while a block is live). Returns whether
+// they did.
+bool DetachModule();
 // The module handle for GetModuleFileNameW. Defined next to each platform's attach code
 // (DllMain.cpp, ModuleAttachPosix.cpp), so that any caller links that code in.
 HMODULE ModuleHandle();

@@ -125,4 +125,12 @@ size_t LiveBitmapCount() {
     return live.size();
 }
 
+BOOL DeleteBitmapOfOtherCopy(HBITMAP bitmap) {
+    auto* obj = reinterpret_cast<DibObject*>(bitmap);
+    if (!obj) return FALSE;
+    std::free(obj->bits);
+    std::free(obj);
+    return TRUE;
+}
+
 }  // namespace platform::gdi

@@ -82,5 +82,9 @@ enum class DibFailure {
 void InjectDibFailure(DibFailure failure, int count = 1);
 // Bitmaps created and not yet deleted.
 size_t LiveBitmapCount();
+// Deletes a bitmap that another copy of this layer made: a loaded shared object links its own,
+// whose DeleteObject a host program cannot reach (Windows has one GDI per process). The other
+// copy's record of it goes when that object is unloaded.
+BOOL DeleteBitmapOfOtherCopy(HBITMAP bitmap);
 
 }  // namespace platform::gdi
