@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,7 +24,16 @@ struct Counters {
     int64_t fds = 0;
 };
 
+// glibc raises its mmap threshold each time a large block is freed, after which blocks of
+// megabytes come from arenas and stay resident in 8 MiB steps between identical cycles. A
+// fixed threshold keeps large blocks mapped and returned, so the resident set shows what is
+// held. Call once, before anything is measured.
+inline void FixHeapThresholds() { mallopt(M_MMAP_THRESHOLD, 256 * 1024); }
+
+// The C heap is trimmed first: memory glibc keeps cached for reuse is not memory anyone holds,
+// and without the trim the resident set swings by megabytes between identical cycles.
 inline Counters Read() {
+    malloc_trim(0);
     Counters c;
     std::ifstream status("/proc/self/status");
     std::string line;

@@ -172,6 +172,7 @@ TEST(ModuleCycle, EveryUnloadGivesMemoryAndDescriptorsBack) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    hostcounters::FixHeapThresholds();
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--cycles=", 9) == 0)
             cycleCount = std::atoi(argv[i] + 9);
