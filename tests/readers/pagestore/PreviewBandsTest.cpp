@@ -183,10 +183,12 @@ protected:
         return stream;
     }
     template <class Read>
-    static Outcome Run(const Bytes& bytes, testdoc::StreamFaults faults, Read read, int* reads = nullptr) {
+    static Outcome Run(const Bytes& bytes, testdoc::StreamFaults faults, Read read, int* reads = nullptr,
+                       int* seeks = nullptr) {
         IStream* stream = Open(bytes, faults);
         Outcome out = read(stream);
         if (reads) *reads = static_cast<testdoc::FaultyStream*>(stream)->ReadCalls();
+        if (seeks) *seeks = static_cast<testdoc::FaultyStream*>(stream)->SeekCalls();
         stream->Release();
         return out;
     }
@@ -216,13 +218,13 @@ protected:
         return out;
     }
 
-    // All three paths on one document; the number of stream reads the reference made.
-    static int ExpectSameOutcome(const Bytes& bytes, testdoc::StreamFaults faults = {}) {
-        int reads = 0;
-        const Outcome reference = Run(bytes, faults, Reference, &reads);
+    // All three paths on one document; the reference's calls of the stream (Read, or Seek).
+    static int ExpectSameOutcome(const Bytes& bytes, testdoc::StreamFaults faults = {}, bool countSeeks = false) {
+        int reads = 0, seeks = 0;
+        const Outcome reference = Run(bytes, faults, Reference, &reads, &seeks);
         EXPECT_EQ(Run(bytes, faults, Banded), reference) << "ReadPageStorePreview";
         EXPECT_EQ(Run(bytes, faults, Whole), reference) << "ReadPageStoreThumbnail";
-        return reads;
+        return countSeeks ? seeks : reads;
     }
 
 private:
@@ -233,11 +235,11 @@ private:
 // above and below the pixels, inline and paged blobs spread over map pages.
 TEST_F(PreviewBands, AgreeWithTheWholeBlobDecodeOnGeneratedDocuments) {
     std::mt19937 rng(20261207);
-    const uint32_t sides[] = {1, 2, 3, 17, 64, 100, 255, 257, 1000, 4099};
+    const uint32_t sides[] = {1, 2, 3, 17, 64, 100, 255, 257, 1000, 4099, 70001};  // 70001: a row above a band
     auto pick = [&](uint32_t n) { return uint32_t(rng() % n); };
     int previews = 0, untouched = 0;
     for (int i = 0; i < 300; ++i) {
-        uint32_t w = sides[pick(10)], h = sides[pick(10)];
+        uint32_t w = sides[pick(11)], h = sides[pick(11)];
         while (uint64_t(w) * h > 300000) h = std::max(1u, h / 4);
         const PreviewImage image = testdoc::MakeTestPattern(w, h, uint32_t(i));
         const Bytes pixels = testdoc::PixelBytes(image);
@@ -374,12 +376,15 @@ TEST_F(PreviewBands, FaultsMidStreamEndAsTheWholeBlobDecodeEnds) {
     }
     for (const auto& [name, layout] : documents) {
         const Bytes document = testdoc::WritePageStoreDocument(image, layout);
-        for (int at = 0;; ++at) {
-            SCOPED_TRACE(testing::Message() << name << ", read " << at << " fails");
-            testdoc::StreamFaults faults;
-            faults.failReadAt = at;
-            if (ExpectSameOutcome(document, faults) <= at) break;
-            if (HasFailure()) return;
+        for (int kind = 0; kind < 3; ++kind) {
+            for (int at = 0;; ++at) {
+                SCOPED_TRACE(testing::Message() << name << ", " << (kind == 0 ? "read" : kind == 1 ? "short read" : "seek")
+                                                << " " << at);
+                testdoc::StreamFaults faults;
+                (kind == 0 ? faults.failReadAt : kind == 1 ? faults.shortReadAt : faults.failSeekAt) = at;
+                if (ExpectSameOutcome(document, faults, kind == 2) <= at) break;
+                if (HasFailure()) return;
+            }
         }
     }
 
