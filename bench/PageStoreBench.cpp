@@ -182,13 +182,7 @@ const testdoc::Bytes& ZeroFrameDocument(bool sized) {
     static std::map<bool, testdoc::Bytes> documents;
     auto it = documents.find(sized);
     if (it != documents.end()) return it->second;
-    testdoc::Bytes frame = {0x28, 0xB5, 0x2F, 0xFD, uint8_t(sized ? 0xC0 : 0x00), 0x50};
-    for (int i = 0; sized && i < 8; ++i) frame.push_back(uint8_t((1ull << 31) >> (8 * i)));
-    const int blocks = 1 << 14;
-    for (int b = 0; b < blocks; ++b) {
-        const uint32_t header = (128u * 1024) << 3 | 1u << 1 | (b + 1 == blocks);
-        frame.insert(frame.end(), {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16), 0});
-    }
+    const testdoc::Bytes frame = testdoc::ZeroRleFrame(1ull << 31, sized);
     testdoc::PageStoreWriter writer;
     writer.SetPage(0, {});
     writer.WriteBlob(5, testdoc::ZstdBlob(frame, 0x7FFFFFFF));

@@ -165,6 +165,19 @@ Bytes ZstdFrames(const Bytes& decoded, const FrameOptions& options) {
     return out;
 }
 
+Bytes ZeroRleFrame(uint64_t size, bool statesSize) {
+    Bytes frame = {0x28, 0xB5, 0x2F, 0xFD, static_cast<uint8_t>(statesSize ? 0xC0 : 0x00), 0x50};
+    for (int i = 0; statesSize && i < 8; ++i) frame.push_back(static_cast<uint8_t>(size >> (8 * i)));
+    constexpr uint32_t kBlock = 128 * 1024;
+    const uint64_t blocks = size / kBlock;
+    for (uint64_t b = 0; b < blocks; ++b) {
+        const uint32_t header = kBlock << 3 | 1u << 1 | (b + 1 == blocks);
+        frame.insert(frame.end(), {static_cast<uint8_t>(header), static_cast<uint8_t>(header >> 8),
+                                   static_cast<uint8_t>(header >> 16), 0});
+    }
+    return frame;
+}
+
 Bytes ZstdBlob(const Bytes& frames, uint64_t declaredSize) {
     Bytes out(9);
     out[0] = kZstd;

@@ -60,6 +60,9 @@ struct FrameOptions {
     bool skippableFirst = false;  // a skippable frame in front
 };
 Bytes ZstdFrames(const Bytes& decoded, const FrameOptions& options);
+// One frame of `size` zero bytes (a multiple of 128 KiB) in RLE blocks: 4 bytes per 128 KiB.
+// `statesSize`: the header carries the content size; the window is 1 MiB either way.
+Bytes ZeroRleFrame(uint64_t size, bool statesSize);
 // A coded zstd blob: coding 3, the declared size, then `frames` as they are.
 Bytes ZstdBlob(const Bytes& frames, uint64_t declaredSize);
 

@@ -3,8 +3,11 @@
 //
 //   make_kwb_document OUT.kwb --png IN.png [--stored]
 //   make_kwb_document OUT.kwb --pattern WIDTH HEIGHT [--stored]
+//   make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized]
 //
-// The preview is zstd-compressed unless --stored is given.
+// The preview is zstd-compressed unless --stored is given. --zero-frame writes a hostile
+// preview: 2^31 zero bytes in one 64 KB frame of RLE blocks, declared as 2^31 - 1 bytes
+// (--unsized: the frame header does not state its size).
 #include <png.h>
 
 #include <cstdio>
@@ -38,7 +41,8 @@ bool LoadPng(const char* path, testdoc::PreviewImage& image) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: make_kwb_document OUT.kwb --png IN.png [--stored]\n"
-                 "       make_kwb_document OUT.kwb --pattern WIDTH HEIGHT [--stored]\n");
+                 "       make_kwb_document OUT.kwb --pattern WIDTH HEIGHT [--stored]\n"
+                 "       make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized]\n");
     return 2;
 }
 
@@ -49,6 +53,7 @@ int main(int argc, char** argv) {
     const char* out = argv[1];
     testdoc::PreviewImage image;
     testdoc::Layout layout;
+    bool zeroFrame = false, unsized = false;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--png" && i + 1 < argc) {
@@ -58,6 +63,15 @@ int main(int argc, char** argv) {
             i += 2;
             if (w < 1 || h < 1 || w > 0x7FFFFFFF / 4 || h > 0x7FFFFFFF / 4 / w) return Usage();
             image = testdoc::MakeTestPattern(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+        } else if (arg == "--zero-frame" && i + 2 < argc) {
+            long w = std::strtol(argv[i + 1], nullptr, 10), h = std::strtol(argv[i + 2], nullptr, 10);
+            i += 2;
+            if (w < 1 || h < 1 || w > 0x7FFFFFFF / 4 || h > 0x7FFFFFFF / 4 / w) return Usage();
+            image.width = static_cast<uint32_t>(w), image.height = static_cast<uint32_t>(h);
+            image.pixels.assign(1, 0);  // the blob below stands for the pixels
+            zeroFrame = true;
+        } else if (arg == "--unsized") {
+            unsized = true;
         } else if (arg == "--stored") {
             layout.coding = testdoc::kStored;
         } else {
@@ -65,6 +79,7 @@ int main(int argc, char** argv) {
         }
     }
     if (image.pixels.empty()) return Usage();
+    if (zeroFrame) layout.pixelBlob = testdoc::ZstdBlob(testdoc::ZeroRleFrame(1ull << 31, !unsized), 0x7FFFFFFF);
     testdoc::Bytes bytes = testdoc::WritePageStoreDocument(image, layout);
     FILE* f = std::fopen(out, "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {

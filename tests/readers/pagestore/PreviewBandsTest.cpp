@@ -418,18 +418,7 @@ TEST_F(PreviewBands, FaultsMidStreamEndAsTheWholeBlobDecodeEnds) {
 TEST_F(PreviewBands, TwoGigabyteZeroFrameDeclaredOneByteShortFails) {
     for (bool sized : {true, false}) {
         SCOPED_TRACE(sized);
-        Bytes frame = {0x28, 0xB5, 0x2F, 0xFD};
-        if (sized) {
-            frame.insert(frame.end(), {0xC0, 0x50});  // 8-byte content size, window 2^20
-            for (int i = 0; i < 8; ++i) frame.push_back(uint8_t((1ull << 31) >> (8 * i)));
-        } else {
-            frame.insert(frame.end(), {0x00, 0x50});
-        }
-        const int blocks = 1 << 14;  // 128 KiB each
-        for (int b = 0; b < blocks; ++b) {
-            const uint32_t header = (128u * 1024) << 3 | 1u << 1 | (b + 1 == blocks);
-            frame.insert(frame.end(), {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16), 0});
-        }
+        const Bytes frame = testdoc::ZeroRleFrame(1ull << 31, sized);
         testdoc::PageStoreWriter writer;
         writer.SetPage(0, {});
         writer.WriteBlob(5, testdoc::ZstdBlob(frame, 0x7FFFFFFF));
