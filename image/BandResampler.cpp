@@ -51,16 +51,24 @@ bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height, 
     summing_ = !point_ && (tallest - 2 > resample::kRowBlock || tallest * W_ * 4 > kMostWindowBytes);
     try {
         if (!point_) {
+            const size_t n = static_cast<size_t>(dW_);
+            cols_.resize(n);
+            edges_.resize(n);
+            weights_.resize(n);
+            if (summing_) columnTotals_.reset(new uint64_t[n][4]), columnAlpha_.resize(n);
             for (int32_t xa = 0; xa < dW_; xa += strips_.back().count) {
-                strips_.emplace_back();
-                resample::BuildStrip(strips_.back(), xa, static_cast<int32_t>(dW_), xStep_, W_);
+                resample::StripColumns s{};
+                s.cols = cols_.data() + xa;
+                s.edges = edges_.data() + xa;
+                s.weights = weights_.data() + xa;
+                resample::BuildStrip(s, xa, static_cast<int32_t>(dW_), xStep_, W_);
+                strips_.push_back(s);
+                if (summing_)
+                    totals_.push_back({columnTotals_.get() + xa, columnAlpha_.data() + xa});
             }
             sums_.reset(new resample::StripSums());
         }
-        if (summing_)
-            totals_.resize(strips_.size());
-        else
-            window_.reset(new uint32_t[static_cast<size_t>(tallest * W_)]);
+        if (!summing_) window_.reset(new uint32_t[static_cast<size_t>(tallest * W_)]);
     } catch (const std::bad_alloc&) {
         End();
         return false;
@@ -81,8 +89,13 @@ void BandResampler::End() {
     destination_ = nullptr;
     pixels_ = nullptr;
     std::vector<resample::StripColumns>().swap(strips_);
-    sums_.reset();
     std::vector<resample::RowTotals>().swap(totals_);
+    std::vector<resample::StripColumn>().swap(cols_);
+    std::vector<resample::EdgeColumns>().swap(edges_);
+    std::vector<resample::EdgeWeights>().swap(weights_);
+    columnTotals_.reset();
+    std::vector<resample::AlphaRange>().swap(columnAlpha_);
+    sums_.reset();
     window_.reset();
     rowOut_.reset();
 }

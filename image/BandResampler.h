@@ -6,14 +6,12 @@
 #include <vector>
 
 #include "image/CImage32.h"
-#include "image/ResampleKernels.h"
+#include "image/ResampleStrips.h"
 
 namespace tarn {
 
 namespace resample {
-struct StripColumns;
 struct StripSums;
-struct RowTotals;
 }  // namespace resample
 
 // Gives exactly what Resample(destination, source, destination width, destination height)
@@ -64,8 +62,14 @@ private:
     bool point_ = false;
     bool summing_ = false;  // tall footprints: destination rows summed as rows go by
     std::vector<resample::StripColumns> strips_;
-    std::unique_ptr<resample::StripSums> sums_;
     std::vector<resample::RowTotals> totals_;  // per strip, while summing
+    // Entries per destination column, which the strips and totals point into.
+    std::vector<resample::StripColumn> cols_;
+    std::vector<resample::EdgeColumns> edges_;
+    std::vector<resample::EdgeWeights> weights_;
+    std::unique_ptr<uint64_t[][4]> columnTotals_;  // while summing
+    std::vector<resample::AlphaRange> columnAlpha_;
+    std::unique_ptr<resample::StripSums> sums_;
     std::unique_ptr<uint32_t[]> window_;  // source rows [windowFirst_, received_)
     std::unique_ptr<uint32_t[]> rowOut_;  // a destination row, when its pixels are not contiguous
     int64_t windowFirst_ = 0;

@@ -61,7 +61,8 @@ void PointSample(CImage32& destination, const CImage32& source, int32_t w, int32
 }
 
 // Resample runs on the host's threads, whose stacks may be small.
-static_assert(sizeof(StripColumns) + sizeof(StripSums) <= 80 * 1024, "strip tables must stay a modest stack frame");
+static_assert(sizeof(resample::StripTables) + sizeof(StripSums) <= 80 * 1024,
+              "strip tables must stay a modest stack frame");
 
 inline void Widen(AlphaRange& r, uint32_t lo, uint32_t hi) {
     r.lo = std::min(r.lo, lo);
@@ -304,7 +305,11 @@ void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source
     const uint32_t* src = source.Pixels();
     uint32_t* dst = destination.Pixels();
     const bool prefetch = W * H * 4 >= kPrefetchSourceBytes;
-    StripColumns s;
+    resample::StripTables tables;
+    StripColumns s{};
+    s.cols = tables.cols;
+    s.edges = tables.edges;
+    s.weights = tables.weights;
     StripSums t;
     for (int32_t xa = 0; xa < w; xa += s.count) {
         resample::BuildStrip(s, xa, w, xStep, W);

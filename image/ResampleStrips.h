@@ -18,11 +18,13 @@ constexpr int64_t kSpanColumns = 1024;
 // Rows summed into the 32-bit lanes of the kernels before they are widened.
 constexpr int64_t kRowBlock = 128;
 
-// A strip's column tables: built once per strip, kept while its rows are computed.
+// A strip's column tables: built once per strip, kept while its rows are computed. The
+// per-column entries live in arrays the caller provides (StripTables on the stack, or one
+// entry per destination column for a whole row), so a strip of few columns costs little.
 struct StripColumns {
-    StripColumn cols[kStripColumns];
-    EdgeColumns edges[kStripColumns];
-    EdgeWeights weights[kStripColumns];
+    StripColumn* cols;  // room for the strip's columns (at most kStripColumns)
+    EdgeColumns* edges;
+    EdgeWeights* weights;
     uint32_t weightsKey[6];  // alphas and row weights the weights were made for
     bool weightsValid;
     int32_t count;
@@ -30,6 +32,13 @@ struct StripColumns {
     bool covered;  // some column of the strip lies inside the source
     int64_t spanFirst;
     int64_t spanLast;
+};
+
+// Column entries for one strip of up to kStripColumns columns.
+struct StripTables {
+    StripColumn cols[kStripColumns];
+    EdgeColumns edges[kStripColumns];
+    EdgeWeights weights[kStripColumns];
 };
 
 // Sums of one destination row of a strip; any strip may use them.
@@ -59,8 +68,9 @@ inline bool IsPointSampled(int32_t W, int32_t H, int32_t dW, int32_t dH) { retur
 // Source row of destination row y when point sampling; the accumulator is yStep / 2 + y * yStep.
 inline int64_t PointSourceRow(int64_t yStep, int64_t y) { return (yStep / 2 + yStep * y) >> 16; }
 
-// Fills the strip's tables for destination columns xa on (up to w), over a source W wide.
-// The strip takes as many columns as fit; its count says how many.
+// Fills the strip's tables for destination columns xa on (up to w), over a source W wide; the
+// entry arrays must have room for min(kStripColumns, w - xa) columns. The strip takes as many
+// columns as fit; its count says how many.
 void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W);
 
 // Destination row with footprint fy, columns s.xa .. s.xa + s.count - 1 of `row`. `top` is
@@ -73,8 +83,8 @@ void StripRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* t
 // footprints too tall to keep: 64-bit totals and alpha ranges per destination column. Any
 // order of the pieces gives what StripRow gives.
 struct RowTotals {
-    uint64_t totals[kStripColumns][4];  // b, g, r, v
-    AlphaRange alpha[kStripColumns];
+    uint64_t (*totals)[4];  // per column of the strip: b, g, r, v
+    AlphaRange* alpha;
 };
 void StartRowTotals(const StripColumns& s, RowTotals& r);
 // The footprint's first or last row (its only row when it has one), of weight B.
