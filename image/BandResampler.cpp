@@ -110,16 +110,22 @@ BandResampler::Need BandResampler::NeedOf(int64_t y) const {
     return f.first <= f.last ? Need{f.first, f.last} : Need{H_, H_ - 1};
 }
 
+uint32_t* BandResampler::RowOut(int64_t y) { return pixels_ ? pixels_ + y * dW_ : rowOut_.get(); }
+
+void BandResampler::Store(int64_t y, const uint32_t* out) {
+    if (!pixels_)
+        for (int32_t x = 0; x < dW_; ++x) destination_->SetPixel(x, static_cast<int32_t>(y), out[x]);
+}
+
 void BandResampler::MakeRow(int64_t y, const uint32_t* top) {
-    uint32_t* out = pixels_ ? pixels_ + y * dW_ : rowOut_.get();
+    uint32_t* out = RowOut(y);
     if (point_) {
         resample::PointRow(out, top, W_, static_cast<int32_t>(dW_), xStep_);
     } else {
         const Footprint fy = resample::MakeFootprint(yStep_, y, H_);
         for (resample::StripColumns& s : strips_) resample::StripRow(s, *sums_, *kernels_, top, W_, fy, out);
     }
-    if (!pixels_)
-        for (int32_t x = 0; x < dW_; ++x) destination_->SetPixel(x, static_cast<int32_t>(y), out[x]);
+    Store(y, out);
 }
 
 void BandResampler::MakeRowsWithin(const uint32_t* rows, int64_t first, int64_t end) {
@@ -154,10 +160,9 @@ void BandResampler::SumEdgeRow(const uint32_t* row) {
         } else {
             return;
         }
-        uint32_t* out = pixels_ ? pixels_ + nextY_ * dW_ : rowOut_.get();
+        uint32_t* out = RowOut(nextY_);
         for (size_t k = 0; k < strips_.size(); ++k) resample::FinishRowTotals(strips_[k], totals_[k], fy, out);
-        if (!pixels_)
-            for (int32_t x = 0; x < dW_; ++x) destination_->SetPixel(x, static_cast<int32_t>(nextY_), out[x]);
+        Store(nextY_, out);
         ++nextY_;
     }
 }

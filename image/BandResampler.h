@@ -45,6 +45,10 @@ private:
         int64_t last;
     };
     Need NeedOf(int64_t y) const;
+    // Where destination row y is written, and storing it when the destination's pixels are
+    // not one array.
+    uint32_t* RowOut(int64_t y);
+    void Store(int64_t y, const uint32_t* out);
     void MakeRow(int64_t y, const uint32_t* top);
     // Makes destination rows from nextY_ on while their footprints lie in rows [first, end)
     // held at `rows`.
