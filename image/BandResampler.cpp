@@ -51,22 +51,47 @@ bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height, 
     summing_ = !point_ && (tallest - 2 > resample::kRowBlock || tallest * W_ * 4 > kMostWindowBytes);
     try {
         if (!point_) {
+            // Every entry size is a multiple of 8 bytes, so the pieces stay aligned. A strip has
+            // at least one column, so there are at most n strips.
             const size_t n = static_cast<size_t>(dW_);
-            cols_.resize(n);
-            edges_.resize(n);
-            weights_.resize(n);
-            if (summing_) columnTotals_.reset(new uint64_t[n][4]), columnAlpha_.resize(n);
-            for (int32_t xa = 0; xa < dW_; xa += strips_.back().count) {
-                resample::StripColumns s{};
-                s.cols = cols_.data() + xa;
-                s.edges = edges_.data() + xa;
-                s.weights = weights_.data() + xa;
-                resample::BuildStrip(s, xa, static_cast<int32_t>(dW_), xStep_, W_);
-                strips_.push_back(s);
-                if (summing_)
-                    totals_.push_back({columnTotals_.get() + xa, columnAlpha_.data() + xa});
+            const size_t perColumn = sizeof(resample::StripColumns) + sizeof(resample::StripColumn) +
+                                     sizeof(resample::EdgeColumns) + sizeof(resample::EdgeWeights) +
+                                     (summing_ ? sizeof(resample::RowTotals) + 4 * sizeof(uint64_t) +
+                                                     sizeof(resample::AlphaRange)
+                                               : 0);
+            static_assert(sizeof(resample::StripSums) % 8 == 0 && sizeof(resample::StripColumns) % 8 == 0 &&
+                          sizeof(resample::StripColumn) % 8 == 0 && sizeof(resample::EdgeColumns) % 8 == 0 &&
+                          sizeof(resample::EdgeWeights) % 8 == 0 && sizeof(resample::RowTotals) % 8 == 0 &&
+                          sizeof(resample::AlphaRange) % 8 == 0);
+            tables_.reset(new uint64_t[(sizeof(resample::StripSums) + n * perColumn) / 8]());
+            uint8_t* p = reinterpret_cast<uint8_t*>(tables_.get());
+            const auto carve = [&p](size_t bytes) {
+                uint8_t* piece = p;
+                p += bytes;
+                return piece;
+            };
+            sums_ = new (carve(sizeof(resample::StripSums))) resample::StripSums();
+            strips_ = reinterpret_cast<resample::StripColumns*>(carve(n * sizeof(resample::StripColumns)));
+            auto* cols = reinterpret_cast<resample::StripColumn*>(carve(n * sizeof(resample::StripColumn)));
+            auto* edges = reinterpret_cast<resample::EdgeColumns*>(carve(n * sizeof(resample::EdgeColumns)));
+            auto* weights = reinterpret_cast<resample::EdgeWeights*>(carve(n * sizeof(resample::EdgeWeights)));
+            resample::RowTotals* totals = nullptr;
+            uint64_t(*sums)[4] = nullptr;
+            resample::AlphaRange* alpha = nullptr;
+            if (summing_) {
+                totals = reinterpret_cast<resample::RowTotals*>(carve(n * sizeof(resample::RowTotals)));
+                sums = reinterpret_cast<uint64_t(*)[4]>(carve(n * 4 * sizeof(uint64_t)));
+                alpha = reinterpret_cast<resample::AlphaRange*>(carve(n * sizeof(resample::AlphaRange)));
             }
-            sums_.reset(new resample::StripSums());
+            for (int32_t xa = 0; xa < dW_; xa += strips_[stripCount_++].count) {
+                resample::StripColumns& s = strips_[stripCount_];
+                s.cols = cols + xa;
+                s.edges = edges + xa;
+                s.weights = weights + xa;
+                resample::BuildStrip(s, xa, static_cast<int32_t>(dW_), xStep_, W_);
+                if (summing_) totals[stripCount_] = {sums + xa, alpha + xa};
+            }
+            totals_ = totals;
         }
         if (!summing_) window_.reset(new uint32_t[static_cast<size_t>(tallest * W_)]);
     } catch (const std::bad_alloc&) {
@@ -88,14 +113,11 @@ void BandResampler::End() {
     if (destination_) destination_->UnlockPixels();
     destination_ = nullptr;
     pixels_ = nullptr;
-    std::vector<resample::StripColumns>().swap(strips_);
-    std::vector<resample::RowTotals>().swap(totals_);
-    std::vector<resample::StripColumn>().swap(cols_);
-    std::vector<resample::EdgeColumns>().swap(edges_);
-    std::vector<resample::EdgeWeights>().swap(weights_);
-    columnTotals_.reset();
-    std::vector<resample::AlphaRange>().swap(columnAlpha_);
-    sums_.reset();
+    strips_ = nullptr;
+    totals_ = nullptr;
+    stripCount_ = 0;
+    sums_ = nullptr;
+    tables_.reset();
     window_.reset();
     rowOut_.reset();
 }
@@ -123,7 +145,7 @@ void BandResampler::MakeRow(int64_t y, const uint32_t* top) {
         resample::PointRow(out, top, W_, static_cast<int32_t>(dW_), xStep_);
     } else {
         const Footprint fy = resample::MakeFootprint(yStep_, y, H_);
-        for (resample::StripColumns& s : strips_) resample::StripRow(s, *sums_, *kernels_, top, W_, fy, out);
+        for (size_t k = 0; k < stripCount_; ++k) resample::StripRow(strips_[k], *sums_, *kernels_, top, W_, fy, out);
     }
     Store(y, out);
 }
@@ -149,19 +171,19 @@ void BandResampler::SumEdgeRow(const uint32_t* row) {
     while (nextY_ < dH_) {
         const Footprint fy = resample::MakeFootprint(yStep_, nextY_, H_);
         if (received_ == fy.first) {
-            for (size_t k = 0; k < strips_.size(); ++k) {
+            for (size_t k = 0; k < stripCount_; ++k) {
                 resample::StartRowTotals(strips_[k], totals_[k]);
                 resample::AddEdgeRow(strips_[k], *sums_, *kernels_, totals_[k], row, static_cast<uint32_t>(fy.wFirst));
             }
             if (fy.first != fy.last) return;
         } else if (received_ == fy.last) {
-            for (size_t k = 0; k < strips_.size(); ++k)
+            for (size_t k = 0; k < stripCount_; ++k)
                 resample::AddEdgeRow(strips_[k], *sums_, *kernels_, totals_[k], row, static_cast<uint32_t>(fy.wLast));
         } else {
             return;
         }
         uint32_t* out = RowOut(nextY_);
-        for (size_t k = 0; k < strips_.size(); ++k) resample::FinishRowTotals(strips_[k], totals_[k], fy, out);
+        for (size_t k = 0; k < stripCount_; ++k) resample::FinishRowTotals(strips_[k], totals_[k], fy, out);
         Store(nextY_, out);
         ++nextY_;
     }
@@ -174,7 +196,7 @@ void BandResampler::SumRows(const uint32_t* rows, int64_t n) {
         if (received_ > need.first && received_ < need.last) {
             // Inner rows, as many as the band holds, a block at a time.
             take = std::min({n, need.last - received_, resample::kRowBlock});
-            for (size_t k = 0; k < strips_.size(); ++k)
+            for (size_t k = 0; k < stripCount_; ++k)
                 resample::AddInnerRows(strips_[k], *sums_, *kernels_, totals_[k], rows, W_, static_cast<size_t>(take));
         } else {
             SumEdgeRow(rows);

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "image/CImage32.h"
 #include "image/ResampleStrips.h"
@@ -65,15 +64,13 @@ private:
     int64_t xStep_ = 0, yStep_ = 0;
     bool point_ = false;
     bool summing_ = false;  // tall footprints: destination rows summed as rows go by
-    std::vector<resample::StripColumns> strips_;
-    std::vector<resample::RowTotals> totals_;  // per strip, while summing
-    // Entries per destination column, which the strips and totals point into.
-    std::vector<resample::StripColumn> cols_;
-    std::vector<resample::EdgeColumns> edges_;
-    std::vector<resample::EdgeWeights> weights_;
-    std::unique_ptr<uint64_t[][4]> columnTotals_;  // while summing
-    std::vector<resample::AlphaRange> columnAlpha_;
-    std::unique_ptr<resample::StripSums> sums_;
+    resample::StripColumns* strips_ = nullptr;  // in tables_
+    resample::RowTotals* totals_ = nullptr;     // per strip, while summing
+    size_t stripCount_ = 0;
+    // One block for the strips, the entries per destination column they point into, and the
+    // row sums.
+    std::unique_ptr<uint64_t[]> tables_;
+    resample::StripSums* sums_ = nullptr;
     std::unique_ptr<uint32_t[]> window_;  // source rows [windowFirst_, received_)
     std::unique_ptr<uint32_t[]> rowOut_;  // a destination row, when its pixels are not contiguous
     int64_t windowFirst_ = 0;
