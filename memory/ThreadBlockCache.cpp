@@ -66,6 +66,11 @@ struct ThreadList {
         for (auto* p = head; p; p = p->next) sum.taken += p->takenBytes.load(std::memory_order_relaxed);
         return sum;
     }
+    // Exact whenever no thread uses the pools meanwhile (an unload).
+    bool AnyBlockLive(const std::atomic<int64_t>& returnedByOthers) const {
+        const Counts sum = Sum(returnedByOthers);
+        return sum.taken != sum.returned;
+    }
 };
 
 // Made on first use (a static constructor may allocate) and never destroyed: nothing in it
@@ -204,8 +209,7 @@ bool ThreadBlockCache::ReleaseAllOnUnload() {
     ThreadList& threads = Threads();
     {
         std::lock_guard<std::mutex> lock(threads.mutex);
-        const Counts sum = threads.Sum(returnedWithoutRecord);
-        if (sum.taken != sum.returned) return false;
+        if (threads.AnyBlockLive(returnedWithoutRecord)) return false;
     }
     // Windows runs the callback here, on this thread, for every thread that still has a
     // value; those records are freed below, so the callbacks do nothing.
@@ -214,6 +218,9 @@ bool ThreadBlockCache::ReleaseAllOnUnload() {
     ThreadExit::releasingOnThisThread = false;
     {
         std::lock_guard<std::mutex> lock(threads.mutex);
+        // Only a caller that broke the rule above gets here with a block out; leaving the
+        // regions mapped then costs memory, not a crash.
+        if (threads.AnyBlockLive(returnedWithoutRecord)) return false;
         // No block is out, so the chunks these caches hold go away with their regions.
         while (ThreadPools* pools = threads.head) {
             threads.Retire(pools);
