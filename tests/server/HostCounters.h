@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@ namespace hostcounters {
 struct Counters {
     int64_t vmSizeKiB = 0;
     int64_t vmRssKiB = 0;
+    int64_t rssAnonKiB = 0;  // the part of VmRSS no file backs: heap, stacks, pool regions
     int64_t fds = 0;
 };
 
@@ -40,6 +42,7 @@ inline Counters Read() {
     while (std::getline(status, line)) {
         if (line.rfind("VmSize:", 0) == 0) c.vmSizeKiB = std::stoll(line.substr(7));
         if (line.rfind("VmRSS:", 0) == 0) c.vmRssKiB = std::stoll(line.substr(6));
+        if (line.rfind("RssAnon:", 0) == 0) c.rssAnonKiB = std::stoll(line.substr(8));
     }
     status.close();
     if (DIR* dir = opendir("/proc/self/fd")) {
@@ -49,6 +52,22 @@ inline Counters Read() {
         --c.fds;  // the directory's own descriptor
     }
     return c;
+}
+
+// Growth per step of a series of readings taken after identical steps: the slope between the
+// medians of its first and last thirds. Single readings jump by a few hundred KiB and come
+// back (an arena top glibc did not return yet, a thread's cached stack); a leak moves the
+// whole series, and the medians with it.
+inline double GrowthPerStep(const std::vector<int64_t>& values) {
+    const size_t third = values.size() / 3;
+    if (third == 0) return values.size() < 2 ? 0.0 : double(values.back() - values.front()) / double(values.size() - 1);
+    auto median = [](std::vector<int64_t> v) {
+        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+        return v[v.size() / 2];
+    };
+    const int64_t early = median(std::vector<int64_t>(values.begin(), values.begin() + third));
+    const int64_t late = median(std::vector<int64_t>(values.end() - third, values.end()));
+    return double(late - early) / double(values.size() - third);
 }
 
 // Maps and touches 16 MiB, then opens 8 descriptors: each counter must rise by about that much

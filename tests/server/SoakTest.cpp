@@ -24,6 +24,7 @@
 #include "server/Exports.h"
 #include "server/Module.h"
 #include "tests/server/HostCounters.h"
+#include "tests/server/HostRequest.h"
 #include "tests/support/DocumentWriter.h"
 #include "tests/support/archive/ArchiveWriter.h"
 
@@ -84,25 +85,7 @@ bool Request(const Document& doc, UINT cx) {
                             ? DllGetClassObject(CLSID_KwbThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory))
                             : CreateClassFactory(doc.kind, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (got != S_OK) return false;
-    IInitializeWithStream* init = nullptr;
-    const HRESULT created = factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init));
-    factory->Release();
-    if (created != S_OK) return false;
-    IStream* stream = testdoc::CreateMemoryStream(doc.bytes);
-    const HRESULT initialised = init->Initialize(stream, STGM_READ);
-    stream->Release();
-    IThumbnailProvider* thumbs = nullptr;
-    bool ok = initialised == S_OK &&
-              init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&thumbs)) == S_OK;
-    if (ok) {
-        HBITMAP bitmap = nullptr;
-        WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-        ok = thumbs->GetThumbnail(cx, &bitmap, &alpha) == doc.expected && (bitmap != nullptr) == (doc.expected == S_OK);
-        if (bitmap) DeleteObject(bitmap);
-        thumbs->Release();
-    }
-    init->Release();
-    return ok;
+    return RequestThumbnail(factory, doc.bytes, cx, doc.expected, [](HBITMAP bitmap) { return DeleteObject(bitmap); });
 }
 
 struct Snapshot {
@@ -129,8 +112,11 @@ TEST(Soak, ProcessStaysFlatAndEveryCountComesBack) {
     // reads the counters.
     // Warm-up: every document at every size several times over, every path's caches filled
     // (a tenth of the long run; half of a short one).
-    const int warmUp = std::min(requestCount / 2, 2000), middle = (warmUp + requestCount) / 2;
-    const int phaseEnds[] = {warmUp, middle, requestCount};
+    const int warmUp = std::min(requestCount / 2, 2000);
+    // Readings at the end of warm-up and after each ninth of the rest.
+    constexpr int kSteps = 9;
+    std::vector<int> phaseEnds{warmUp};
+    for (int k = 1; k <= kSteps; ++k) phaseEnds.push_back(warmUp + static_cast<int>(int64_t{requestCount - warmUp} * k / kSteps));
     constexpr int kWorkers = 4;
     std::atomic<int> next{0}, failed{0}, shortThreads{0};
     std::barrier phaseDone(kWorkers + 1);
@@ -168,21 +154,26 @@ TEST(Soak, ProcessStaysFlatAndEveryCountComesBack) {
     const Snapshot end{requestCount, hostcounters::Read(), tarn::Statistics().TotalBytes() - imageBytes0};
     SetMessageBoxSink(savedSink);
 
-    Print("warm-up", snapshots[0]);
-    Print("middle", snapshots[1]);
-    Print("last", snapshots[2]);
+    Print("warm-up", snapshots.front());
+    Print("middle", snapshots[snapshots.size() / 2]);
+    Print("last", snapshots.back());
     Print("all ended", end);
-    const double per10k = 10000.0 / (requestCount - warmUp);
-    const double sizeDrift = (snapshots[2].process.vmSizeKiB - snapshots[0].process.vmSizeKiB) * per10k;
-    const double rssDrift = (snapshots[2].process.vmRssKiB - snapshots[0].process.vmRssKiB) * per10k;
+    std::vector<int64_t> sizes, resident;
+    for (const Snapshot& snapshot : snapshots) {
+        sizes.push_back(snapshot.process.vmSizeKiB);
+        resident.push_back(snapshot.process.vmRssKiB);
+    }
+    const double per10k = 10000.0 * kSteps / (requestCount - warmUp);
+    const double sizeDrift = hostcounters::GrowthPerStep(sizes) * per10k;
+    const double rssDrift = hostcounters::GrowthPerStep(resident) * per10k;
     std::printf("drift per 10,000 requests after warm-up: VmSize %.0f KiB, VmRSS %.0f KiB; %d short-lived threads\n",
                 sizeDrift, rssDrift, std::min(shortThreads.load(), shortThreadCount));
 
     EXPECT_EQ(failed.load(), 0);
     EXPECT_LT(sizeDrift, 1024.0);
     EXPECT_LT(rssDrift, 1024.0);
-    EXPECT_EQ(snapshots[2].process.fds, snapshots[0].process.fds);
-    EXPECT_EQ(end.process.fds, snapshots[0].process.fds);
+    for (const Snapshot& snapshot : snapshots) EXPECT_EQ(snapshot.process.fds, snapshots.front().process.fds);
+    EXPECT_EQ(end.process.fds, snapshots.front().process.fds);
     for (const Snapshot& s : snapshots) EXPECT_EQ(s.imageBytes, 0) << "after " << s.requests << " requests";
     EXPECT_EQ(end.imageBytes, 0);
     EXPECT_EQ(ModuleObjectCount(), 0);
