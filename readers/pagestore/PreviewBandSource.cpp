@@ -195,13 +195,12 @@ bool StreamingOnly(size_t error) {
     }
 }
 
-// A frame whose header states more content than the declared size has room for cannot decode
-// into it: it would either overrun the room or end short of its own size.
-bool FrameCannotFit(const uint8_t* data, size_t size, uint64_t room) {
+// The content size a zstd frame's header states; ZSTD_CONTENTSIZE_UNKNOWN when it states none,
+// for skippable frames, and for bytes that are no frame header (zstd reports what is wrong).
+unsigned long long StatedContentSize(const uint8_t* data, size_t size) {
     ZSTD_frameHeader frame;
-    if (ZSTD_getFrameHeader(&frame, data, size) != 0) return false;  // zstd reports what is wrong
-    return frame.frameType == ZSTD_frame && frame.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN &&
-           frame.frameContentSize > room;
+    if (ZSTD_getFrameHeader(&frame, data, size) != 0 || frame.frameType != ZSTD_frame) return ZSTD_CONTENTSIZE_UNKNOWN;
+    return frame.frameContentSize;
 }
 
 ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter& out) {
@@ -223,7 +222,8 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
     ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, inPlace ? ZSTD_WINDOWLOG_MAX : ZstdWindowLogFor(declared));
     if (inPlace) ZSTD_DCtx_setParameter(dctx, ZSTD_d_stableOutBuffer, 1);
 
-    uint64_t produced = 0;
+    uint64_t produced = 0, frameStart = 0;
+    unsigned long long frameSize = ZSTD_CONTENTSIZE_UNKNOWN;  // the current frame's stated size
     bool inFrame = false;  // the last call left a frame unfinished
     uint8_t probe;         // catches a first byte past the declared size
     for (;;) {
@@ -231,7 +231,11 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
         if (!inputLeft && !inFrame) break;
         if (!inFrame) {
             in.Gather(ZSTD_FRAMEHEADERSIZE_MAX);
-            if (FrameCannotFit(in.Data(), in.Size(), declared - produced)) {
+            frameStart = produced;
+            frameSize = StatedContentSize(in.Data(), in.Size());
+            // A frame stating more than the declared size has room for would either overrun
+            // the room or end short of its own size.
+            if (frameSize != ZSTD_CONTENTSIZE_UNKNOWN && frameSize > declared - produced) {
                 out.Discard();
                 in.Drain();
                 return ZstdResult::Failed;
@@ -253,14 +257,18 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
         const size_t result = ZSTD_decompressStream(dctx, &output, &input);
         in.Consume(input.pos);
         const size_t written = output.pos - before;
-        if (ZSTD_isError(result) || (past && written) || (!inputLeft && !input.pos && !written && result)) {
-            // A zstd error, a byte past the declared size, or the blob ending inside a frame.
+        produced += written;
+        // zstd's streaming decoder does not compare a frame ending in an empty block with its
+        // stated size; the one-shot decoder does.
+        const bool wrongSize = result == 0 && frameSize != ZSTD_CONTENTSIZE_UNKNOWN && produced - frameStart != frameSize;
+        if (ZSTD_isError(result) || (past && written) || (!inputLeft && !input.pos && !written && result) || wrongSize) {
+            // A zstd error, a byte past the declared size, the blob ending inside a frame, or
+            // a frame that ended short of its size.
             out.Discard();
             if (ZSTD_isError(result) && StreamingOnly(result)) return ZstdResult::RetryWhole;
             in.Drain();
             return ZstdResult::Failed;
         }
-        produced += written;
         out.Commit(written);
         inFrame = result != 0;
     }
