@@ -1,10 +1,32 @@
-# Cross-compiling for 64-bit Windows with mingw-w64 (posix thread model), used by
-# scripts/build-windows. THUMB_MINGW_DEPS names the folder where that script stages the
-# target's own libraries (include/, lib/, lib/pkgconfig/); it is searched like a sysroot.
+# Cross-compiling for Windows with mingw-w64 (posix thread model), used by
+# scripts/build-windows. THUMB_MINGW_ARCH is x64 (default) or x86 (32-bit). THUMB_MINGW_DEPS
+# names the folder where that script stages the target's own libraries (include/, lib/,
+# lib/pkgconfig/); it is searched like a sysroot.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+if(NOT THUMB_MINGW_ARCH)
+  set(THUMB_MINGW_ARCH x64)
+endif()
 
-set(THUMB_MINGW_TRIPLE x86_64-w64-mingw32)
+# Flags for every object of the target, the dependencies' too (scripts/build-windows reads
+# these lines). x86: SSE2 doubles instead of x87, so results round as on x64 (SSE2 is what
+# Windows 8 and later require anyway); and a caller's stack may be only 4-byte aligned
+# (the 32-bit Windows ABI), so a function that needs more realigns it itself.
+set(THUMB_MINGW_FLAGS_x64 "")
+set(THUMB_MINGW_FLAGS_x86 "-msse2 -mfpmath=sse -mincoming-stack-boundary=2")
+
+if(THUMB_MINGW_ARCH STREQUAL "x64")
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(THUMB_MINGW_TRIPLE x86_64-w64-mingw32)
+  set(THUMB_MINGW_BUILD_SUFFIX "")
+elseif(THUMB_MINGW_ARCH STREQUAL "x86")
+  set(CMAKE_SYSTEM_PROCESSOR x86)
+  set(THUMB_MINGW_TRIPLE i686-w64-mingw32)
+  set(THUMB_MINGW_BUILD_SUFFIX -x86)
+else()
+  message(FATAL_ERROR "THUMB_MINGW_ARCH must be x64 or x86, not '${THUMB_MINGW_ARCH}'")
+endif()
+set(CMAKE_C_FLAGS_INIT "${THUMB_MINGW_FLAGS_${THUMB_MINGW_ARCH}}")
+set(CMAKE_CXX_FLAGS_INIT "${THUMB_MINGW_FLAGS_${THUMB_MINGW_ARCH}}")
 set(CMAKE_C_COMPILER ${THUMB_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${THUMB_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${THUMB_MINGW_TRIPLE}-windres)
@@ -13,12 +35,12 @@ if(NOT THUMB_MINGW_DEPS)
   if(DEFINED ENV{THUMB_MINGW_DEPS})
     set(THUMB_MINGW_DEPS $ENV{THUMB_MINGW_DEPS})
   else()
-    set(THUMB_MINGW_DEPS ${CMAKE_CURRENT_LIST_DIR}/../build-windows/deps)
+    set(THUMB_MINGW_DEPS ${CMAKE_CURRENT_LIST_DIR}/../build-windows${THUMB_MINGW_BUILD_SUFFIX}/deps)
   endif()
 endif()
 get_filename_component(THUMB_MINGW_DEPS "${THUMB_MINGW_DEPS}" ABSOLUTE)
 # try_compile projects read this file again; hand the value on to them.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES THUMB_MINGW_DEPS)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES THUMB_MINGW_DEPS THUMB_MINGW_ARCH)
 
 # Libraries and headers only from the target's own trees; programs (flatc) from the host.
 set(CMAKE_FIND_ROOT_PATH ${THUMB_MINGW_DEPS} /usr/${THUMB_MINGW_TRIPLE})

@@ -29,10 +29,10 @@ bool CHandleImageBuffer32::Resize(int32_t w, int32_t h) {
         return true;
     }
     NMemHandle* fresh = nullptr;
-    const size_t bytes = static_cast<size_t>(count) * 4;
-    // Beyond the signed 32-bit pixel count, or when the memory layer fails (heap exhausted,
-    // pager file not growable or mappable), the image gets no storage, as for exhausted memory.
-    if (count <= INT32_MAX) {
+    // A size without storage, or a memory layer that fails (heap exhausted, pager file not
+    // growable or mappable): the image gets no storage, as for exhausted memory.
+    const size_t bytes = ImageStorageBytes(w, h);
+    if (bytes) {
         try {
             fresh = AllocateImageHandle(bytes);
             if (fresh && lockCount > 0) data = static_cast<uint32_t*>(fresh->Lock());

@@ -34,7 +34,7 @@ public:
     const NMemHandle* Handle() const { return handle; }
 
 private:
-    size_t Bytes() const { return static_cast<size_t>(width) * static_cast<size_t>(height) * 4; }
+    size_t Bytes() const { return ImageStorageBytes(width, height); }
 
     uint32_t inlinePixel = 0;
     NMemHandle* handle = nullptr;

@@ -10,7 +10,7 @@ namespace tarn {
 void CHeapImageBuffer32::FreeStorage() {
     if (data && data != &inlinePixel) {
         // Plain blocks whatever the paged-memory switch says now: this buffer never holds a handle.
-        FreeBlock(data, static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+        FreeBlock(data, ImageStorageBytes(width, height));
         data = nullptr;
     }
 }
@@ -20,20 +20,19 @@ bool CHeapImageBuffer32::Resize(int32_t w, int32_t h) {
     FreeStorage();
     w = std::max(w, 1);
     h = std::max(h, 1);
-    // The pixel count must fit a signed 32-bit value; larger requests fail like an exhausted heap,
-    // so no image ever owns a block smaller than width x height x 4.
-    int64_t count = int64_t{w} * h;
-    if (count == 1 && data == &inlinePixel) {
+    if (int64_t{w} * h == 1 && data == &inlinePixel) {
         width = w;
         height = h;
         return true;
     }
     data = nullptr;
-    if (count <= INT32_MAX) {
+    // A size without storage fails like an exhausted heap, so no image ever owns a block smaller
+    // than width x height x 4.
+    if (const size_t bytes = ImageStorageBytes(w, h)) {
         // The memory layer throws when it cannot map a new pool region; to an image that is
         // exhausted memory like any other, and the buffer must not be left half changed.
         try {
-            data = static_cast<uint32_t*>(AllocateBlock(static_cast<size_t>(count) * 4));
+            data = static_cast<uint32_t*>(AllocateBlock(bytes));
         } catch (const std::exception&) {
             data = nullptr;
         }

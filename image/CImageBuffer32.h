@@ -1,9 +1,21 @@
 // Abstract pixel storage of a CImage32.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace tarn {
+
+// Bytes of a w x h image (both at least 1), or 0 when it cannot have storage: its pixel count
+// must fit a signed 32-bit value, and its bytes a Size (4 bytes a pixel wrap a 32-bit size_t
+// from 2^30 pixels on, e.g. a 32768 x 32768 canvas).
+template <class Size = size_t>
+constexpr Size ImageStorageBytes(int32_t w, int32_t h) {
+    const int64_t count = int64_t{w} * h;
+    if (w < 1 || h < 1 || count > INT32_MAX || static_cast<uint64_t>(count) > std::numeric_limits<Size>::max() / 4) return 0;
+    return static_cast<Size>(count) * 4;
+}
 
 class CImageBuffer32 {
 public:

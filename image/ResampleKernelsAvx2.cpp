@@ -229,6 +229,16 @@ TARN_AVX2 void EdgeColumnsAvx2(const uint32_t* first, ptrdiff_t stride, size_t r
 // Exact conversion of a count below 2^63 (signed conversion needs no fix-up for the top bit).
 inline double ToDouble(uint64_t v) { return static_cast<double>(static_cast<int64_t>(v)); }
 
+// The top 64-bit lane. 32-bit code has no 64-bit extract: there it is two 32-bit halves.
+TARN_AVX2 inline uint64_t HighLane64(__m256i v) {
+#if defined(__x86_64__)
+    return static_cast<uint64_t>(_mm256_extract_epi64(v, 3));
+#else
+    return uint64_t{static_cast<uint32_t>(_mm256_extract_epi32(v, 7))} << 32 |
+           static_cast<uint32_t>(_mm256_extract_epi32(v, 6));
+#endif
+}
+
 // Exact conversion of 64-bit lanes below 2^52 to doubles.
 TARN_AVX2 inline __m256d U64ToDouble(__m256i v) {
     const __m256d magic = _mm256_set1_pd(4503599627370496.0);  // 2^52
@@ -409,7 +419,7 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
         const __m256i total = _mm256_add_epi64(_mm256_add_epi64(_mm256_sub_epi64(_mm256_slli_epi64(si, 8), si), se), edges);
         // Without branches on the data: a footprint of one alpha keeps it (numerator alpha,
         // denominator 1), and v = 0 (all transparent) gives 0 / 1 in every lane.
-        const uint64_t sumV = static_cast<uint64_t>(_mm256_extract_epi64(total, 3));
+        const uint64_t sumV = HighLane64(total);
         const bool same = alphaLo == alphaHi;
         // WeightSum, with the corner weights already at hand.
         const uint64_t columnWeight =

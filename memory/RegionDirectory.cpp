@@ -12,35 +12,57 @@ namespace {
 
 using VirtualAlloc2Function = decltype(&VirtualAlloc2);
 
-// Looked up at run time, once per process: older systems lack the call.
+// Looked up at run time, once per process: systems before Windows 10 1803 lack the call.
 VirtualAlloc2Function LookUpVirtualAlloc2() {
     static const VirtualAlloc2Function function = [] {
         HMODULE module = LoadLibraryW(WSTR("kernelbase.dll"));
         FARPROC address = module ? GetProcAddress(module, "VirtualAlloc2") : nullptr;
         return reinterpret_cast<VirtualAlloc2Function>(reinterpret_cast<void (*)()>(address));
     }();
-    if (!function) throw std::runtime_error("VirtualAlloc2 not found.");
     return function;
 }
 
-// 16 MiB of committed read-write memory on a 16 MiB boundary.
-void* AllocateAlignedRegion() {
-    VirtualAlloc2Function virtualAlloc2 = LookUpVirtualAlloc2();
+void* AllocateWithVirtualAlloc2(VirtualAlloc2Function virtualAlloc2) {
     MEM_ADDRESS_REQUIREMENTS requirements{};
     requirements.Alignment = kRegionSize;
     MEM_EXTENDED_PARAMETER parameter{};
     parameter.Type = MemExtendedParameterAddressRequirements;
     parameter.Pointer = &requirements;
-    void* base = virtualAlloc2(nullptr, nullptr, kRegionSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE, &parameter, 1);
+    return virtualAlloc2(nullptr, nullptr, kRegionSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE, &parameter, 1);
+}
+
+// Without VirtualAlloc2: reserve a span that must hold an aligned region, give it back and
+// take the aligned range inside it. A reservation cannot be released in part, and keeping the
+// whole span would double the address space a region costs (scarce in a 32-bit process).
+// Another thread may take the range in between, so this tries a few times.
+void* AllocateWithVirtualAlloc() {
+    constexpr size_t kGranularity = 0x10000;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        void* span = VirtualAlloc(nullptr, 2 * kRegionSize - kGranularity, MEM_RESERVE, PAGE_NOACCESS);
+        if (!span) return nullptr;  // no hole that large is left
+        const uintptr_t aligned = (reinterpret_cast<uintptr_t>(span) + kRegionSize - 1) & ~(kRegionSize - 1);
+        VirtualFree(span, 0, MEM_RELEASE);
+        if (void* base = VirtualAlloc(reinterpret_cast<void*>(aligned), kRegionSize, MEM_RESERVE | MEM_COMMIT,
+                                      PAGE_READWRITE))
+            return base;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void* AllocateAlignedRegion(RegionSource source) {
+    VirtualAlloc2Function virtualAlloc2 = source == RegionSource::Automatic ? LookUpVirtualAlloc2() : nullptr;
+    void* base = virtualAlloc2 ? AllocateWithVirtualAlloc2(virtualAlloc2) : AllocateWithVirtualAlloc();
     if (base && (reinterpret_cast<uintptr_t>(base) & (kRegionSize - 1)) != 0) {
         VirtualFree(base, 0, MEM_RELEASE);
         base = nullptr;
     }
+    // Address space or commit exhausted (in a 32-bit process, 2 GiB go quickly): callers turn
+    // this into a failed allocation.
     if (!base) throw std::runtime_error("FailAlignedAlloc");
     return base;
 }
-
-}  // namespace
 
 RegionDirectory::~RegionDirectory() {
     for (const RegionRecord& record : records) {
@@ -82,9 +104,16 @@ PoolChunk* RegionDirectory::TakeChunk(size_t blockSize) {
     // process with many exhausted regions does not rescan them all every time.
     if (skipCounter > 0) {
         --skipCounter;
-    } else if (PoolChunk* chunk = RescanExhausted(blockSize, exhaustedAtStart)) {
-        return chunk;
+        // Skipping saves a rescan only while new regions can be had. With the address space
+        // used up (soon, in a 32-bit process) chunks freed since the last rescan must still
+        // be found, or requests fail while the pools hold free memory.
+        try {
+            return TakeFromNewRegion(blockSize);
+        } catch (const std::runtime_error&) {
+            skipCounter = 0;
+        }
     }
+    if (PoolChunk* chunk = RescanExhausted(blockSize, exhaustedAtStart)) return chunk;
     return TakeFromNewRegion(blockSize);
 }
 

@@ -11,6 +11,13 @@
 
 namespace tarn {
 
+// 16 MiB of committed read-write memory on a 16 MiB boundary, for one region; throws
+// std::runtime_error("FailAlignedAlloc") when the system has none. Automatic uses
+// VirtualAlloc2 when kernelbase.dll has it and VirtualAlloc otherwise; WithoutVirtualAlloc2
+// takes the second way whatever the system has (for tests).
+enum class RegionSource { Automatic, WithoutVirtualAlloc2 };
+void* AllocateAlignedRegion(RegionSource source = RegionSource::Automatic);
+
 // Who touches what: every field, and the `queueNext` link of every region it made, only under
 // `mutex`. The mutex is held while regions are asked for chunks, so it comes before every
 // region and pool mutex. Chunks go back to their regions without it.

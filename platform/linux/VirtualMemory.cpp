@@ -21,7 +21,55 @@ constexpr size_t kAllocationGranularity = 0x10000;
 
 bool IsPowerOfTwo(size_t v) { return v && !(v & (v - 1)); }
 
+int Protection(ULONG pageProtection) {
+    return pageProtection == PAGE_READWRITE  ? PROT_READ | PROT_WRITE
+           : pageProtection == PAGE_READONLY ? PROT_READ
+           : pageProtection == PAGE_NOACCESS ? PROT_NONE
+                                             : -1;
+}
+
+size_t RoundUpToPage(size_t size) { return (size + 0xFFF) & ~size_t{0xFFF}; }
+
+// Records a fresh mapping for VirtualFree; without memory for the record it is unmapped again.
+PVOID Remember(uintptr_t base, size_t size) {
+    try {
+        std::lock_guard<std::mutex> lock(regionsMutex);
+        if (!regions) regions = new std::map<uintptr_t, size_t>();
+        (*regions)[base] = size;
+    } catch (const std::bad_alloc&) {
+        munmap(reinterpret_cast<void*>(base), size);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return reinterpret_cast<PVOID>(base);
+}
+
 }  // namespace
+
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+    // Only new ranges: committing inside a reserved range is not needed by the system.
+    int prot = Protection(protect);
+    if (size == 0 || !(allocationType & MEM_RESERVE) || (at & (kAllocationGranularity - 1)) || prot < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!(allocationType & MEM_COMMIT)) prot = PROT_NONE;
+    size = RoundUpToPage(size);
+    void* p = mmap(address, size, prot, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | (address ? MAP_FIXED_NOREPLACE : 0),
+                   -1, 0);
+    if (p == MAP_FAILED) {
+        SetLastError(address ? ERROR_INVALID_ADDRESS : ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    // Kernels before 4.17 take MAP_FIXED_NOREPLACE as a mere hint.
+    if (address && p != address) {
+        munmap(p, size);
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return nullptr;
+    }
+    return Remember(reinterpret_cast<uintptr_t>(p), size);
+}
 
 PVOID VirtualAlloc2(HANDLE process, PVOID baseAddress, SIZE_T size, ULONG allocationType, ULONG pageProtection,
                     MEM_EXTENDED_PARAMETER* extendedParameters, ULONG parameterCount) {
@@ -46,15 +94,12 @@ PVOID VirtualAlloc2(HANDLE process, PVOID baseAddress, SIZE_T size, ULONG alloca
             alignment = req->Alignment;
         }
     }
-    int prot = pageProtection == PAGE_READWRITE  ? PROT_READ | PROT_WRITE
-               : pageProtection == PAGE_READONLY ? PROT_READ
-               : pageProtection == PAGE_NOACCESS ? PROT_NONE
-                                                 : -1;
+    const int prot = Protection(pageProtection);
     if (prot < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    size = (size + 0xFFF) & ~size_t{0xFFF};
+    size = RoundUpToPage(size);
     // Reserve size + alignment, then trim both ends so the kept range is aligned.
     size_t span = size + alignment;
     void* raw = mmap(nullptr, span, prot, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -67,16 +112,7 @@ PVOID VirtualAlloc2(HANDLE process, PVOID baseAddress, SIZE_T size, ULONG alloca
     if (aligned > start) munmap(raw, aligned - start);
     uintptr_t end = aligned + size;
     if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
-    try {
-        std::lock_guard<std::mutex> lock(regionsMutex);
-        if (!regions) regions = new std::map<uintptr_t, size_t>();
-        (*regions)[aligned] = size;
-    } catch (const std::bad_alloc&) {
-        munmap(reinterpret_cast<void*>(aligned), size);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    return reinterpret_cast<PVOID>(aligned);
+    return Remember(aligned, size);
 }
 
 BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType) {

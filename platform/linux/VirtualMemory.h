@@ -1,4 +1,5 @@
-// VirtualAlloc2 / VirtualFree over mmap, honouring an address-alignment requirement.
+// VirtualAlloc / VirtualAlloc2 / VirtualFree over mmap; VirtualAlloc2 honours an
+// address-alignment requirement.
 #pragma once
 
 #include "Types.h"
@@ -40,4 +41,7 @@ struct alignas(8) MEM_EXTENDED_PARAMETER {
 
 PVOID VirtualAlloc2(HANDLE process, PVOID baseAddress, SIZE_T size, ULONG allocationType, ULONG pageProtection,
                     MEM_EXTENDED_PARAMETER* extendedParameters, ULONG parameterCount);
+// Reserves (PAGE_NOACCESS) or reserves and commits a new range, at `address` (64 KiB aligned)
+// when given: like Windows, that fails if anything is mapped there already.
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
 BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);

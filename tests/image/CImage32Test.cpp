@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "image/CImage32.h"
+#include "image/CImageBuffer32.h"
 #include "memory/GeneralHeap.h"
 #include "memory/MemoryStatistics.h"
 
@@ -134,6 +135,31 @@ TEST(CImage32, FailedAllocationLeavesAUsableOneByOneImage) {
         // And it can grow again once memory is back.
         EXPECT_TRUE(image.Resize(4, 4));
         EXPECT_EQ(image.Width(), 4);
+    }
+}
+
+// The byte count an image asks for, with a 64-bit and a 32-bit size_t: in a 32-bit process
+// 2^30 pixels and more (a 32768 x 32768 canvas) must have no storage rather than a wrapped,
+// far too small block.
+TEST(CImage32, StorageBytesNeverWrapTheSizeType) {
+    struct Case {
+        int32_t w, h;
+        uint64_t bytes64;
+        uint32_t bytes32;
+    } const cases[] = {
+        {1, 1, 4, 4},
+        {16384, 16384, uint64_t{1} << 30, uint32_t{1} << 30},
+        {32767, 32768, uint64_t{32767} * 32768 * 4, uint32_t{32767} * 32768 * 4},
+        {32768, 32768, uint64_t{1} << 32, 0},
+        {INT32_MAX, 1, uint64_t{INT32_MAX} * 4, 0},
+        {46341, 46341, 0, 0},  // over 2^31 - 1 pixels
+        {0, 5, 0, 0},
+        {-1, -1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h);
+        EXPECT_EQ(ImageStorageBytes<uint64_t>(c.w, c.h), c.bytes64);
+        EXPECT_EQ(ImageStorageBytes<uint32_t>(c.w, c.h), c.bytes32);
     }
 }
 

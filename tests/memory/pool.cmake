@@ -15,3 +15,10 @@ thumb_test(pool_unload_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/PoolUnloadTest.cpp
   LIBS memory
   LABELS memory)
+
+# Regions without VirtualAlloc2, and images when the address space runs out (a child process
+# with a limit of its own).
+thumb_test(address_space_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/AddressSpaceTest.cpp
+  LIBS image
+  LABELS memory)
