@@ -28,7 +28,7 @@
 namespace testdoc {
 
 struct PreviewOutcome {
-    enum Kind { NoPreview, Box, Untouched, Preview } kind = NoPreview;
+    enum Kind { NoPreview, Box, Untouched, Preview, TooLarge } kind = NoPreview;
     uint32_t width = 0, height = 0;
     std::vector<uint32_t> pixels;
     std::string violation;  // how a sink was misused, if it was (not part of the comparison)
@@ -40,7 +40,7 @@ struct PreviewOutcome {
 };
 
 inline std::ostream& operator<<(std::ostream& out, const PreviewOutcome& o) {
-    static const char* const names[] = {"no preview", "message box", "untouched", "preview"};
+    static const char* const names[] = {"no preview", "message box", "untouched", "preview", "too large"};
     out << names[o.kind];
     if (o.kind == PreviewOutcome::Preview) {
         // Where the last non-zero pixel is tells two previews apart, short blobs included.
@@ -83,7 +83,8 @@ inline bool HasMagic(IStream* stream) {
 
 }  // namespace outcome_detail
 
-inline PreviewOutcome WholeBlobPreview(IStream* stream) {
+// TooLarge, without decoding, for a preview of more than `maxPixels` pixels.
+inline PreviewOutcome WholeBlobPreview(IStream* stream, uint64_t maxPixels = UINT64_MAX) {
     PreviewOutcome out;
     if (!outcome_detail::HasMagic(stream)) return out;
     try {
@@ -103,6 +104,10 @@ inline PreviewOutcome WholeBlobPreview(IStream* stream) {
             w = thumbnail->width(), h = thumbnail->height(), blobId = thumbnail->blob_id();
         }
         if (!tarn::PreviewSizeAccepted(w, h)) return out;
+        if (uint64_t{w} * h > maxPixels) {
+            out.kind = PreviewOutcome::TooLarge;
+            return out;
+        }
         uint8_t coding;
         uint64_t declared, size;
         uint8_t* block = nullptr;
