@@ -30,6 +30,7 @@ constexpr long kLargestSize = 8192;
 
 const char kUsage[] =
     "usage: kwbthumb [-s SIZE] INPUT OUTPUT\n"
+    "       kwbthumb --version\n"
     "Writes the thumbnail stored in a page-store (.kwb) document or a layered archive.\n"
     "  -s SIZE   edge of the square thumbnail in pixels, 1 to 8192 (default 256)\n"
     "  OUTPUT    ending in .bmp: a 32-bit bottom-up BMP with the bitmap exactly as made;\n"
@@ -167,6 +168,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return kExitThumbnail;
+        }
+        if (arg == "--version") {
+            std::puts("kwbthumb " KWBTHUMB_VERSION);
             return kExitThumbnail;
         }
         if (arg == "--") {

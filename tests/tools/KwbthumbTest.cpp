@@ -158,6 +158,16 @@ TEST_F(KwbthumbTest, HelpPrintsUsage) {
     EXPECT_NE(r.out.find("usage: kwbthumb [-s SIZE] INPUT OUTPUT"), std::string::npos);
 }
 
+// The project's one version number is the VERSION file's first line.
+TEST_F(KwbthumbTest, VersionIsTheProjectVersion) {
+    std::string version = Slurp(THUMB_VERSION_FILE);
+    version = version.substr(0, version.find('\n'));
+    ASSERT_FALSE(version.empty());
+    const Outcome r = Kwbthumb({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "kwbthumb " + version + "\n");
+}
+
 TEST_F(KwbthumbTest, BmpHoldsTheProviderBitmapExactly) {
     const Bytes document = testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(90, 60));
     const std::string in = Write("doc.kwb", document);

@@ -5,7 +5,8 @@ if(TARGET kwbthumb AND TARGET test_support)
     LIBS server_exports test_support archive_writer PNG::PNG
     LABELS tools)
   if(TARGET kwbthumb_tests)
-    target_compile_definitions(kwbthumb_tests PRIVATE KWBTHUMB_PATH="$<TARGET_FILE:kwbthumb>")
+    target_compile_definitions(kwbthumb_tests PRIVATE KWBTHUMB_PATH="$<TARGET_FILE:kwbthumb>"
+                               THUMB_VERSION_FILE="${CMAKE_SOURCE_DIR}/VERSION")
     add_dependencies(kwbthumb_tests kwbthumb)
   endif()
 endif()
