@@ -260,6 +260,33 @@ TEST_F(PreviewBands, TwoGigabyteZeroFrameDeclaredOneByteShortFails) {
     }
 }
 
+// A sink that cannot take the preview (no memory) means no preview: false, no message box,
+// nothing more pushed, every page given back.
+TEST_F(PreviewBands, SinkRefusingBeginGivesNoPreview) {
+    class RefusingSink final : public tarn::PreviewSink {
+    public:
+        bool Begin(int32_t, int32_t) override { return ++begins, false; }
+        void Rows(const uint32_t*, int32_t) override { ++calls; }
+        void Discard() override { ++calls; }
+        int begins = 0, calls = 0;
+    };
+    const PreviewImage image = testdoc::MakeTestPattern(300, 200, 6);
+    for (uint8_t coding : {testdoc::kZstd, testdoc::kStored}) {
+        SCOPED_TRACE(int(coding));
+        Layout layout;
+        layout.coding = coding;
+        IStream* stream = testdoc::CreateMemoryStream(testdoc::WritePageStoreDocument(image, layout));
+        RefusingSink sink;
+        bool result = true;
+        const bool box = testdoc::outcome_detail::WithBoxCounted([&] { result = ReadPageStorePreview(sink, stream); });
+        stream->Release();
+        EXPECT_FALSE(result);
+        EXPECT_FALSE(box);
+        EXPECT_EQ(sink.begins, 1);
+        EXPECT_EQ(sink.calls, 0);
+    }
+}
+
 TEST(ZstdWindowLog, FollowsTheDeclaredSize) {
     const struct {
         uint64_t declared;
