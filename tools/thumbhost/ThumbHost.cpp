@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "tools/thumbhost/HandlerLookup.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ constexpr UINT kMaxSize = 8192;
 constexpr int kExitThumbnail = 0;
 constexpr int kExitNoThumbnail = 1;
 constexpr int kExitUsage = 2;
-
-// The shell looks a thumbnail handler up under the document type's extension or ProgID.
-constexpr const wchar_t* kExtension = L".kwb";
-constexpr const wchar_t* kHandlerKey = L"\\shellex\\{e357fccd-a995-4576-b01f-234630154e96}";
 
 const char* const kUsage = "usage: thumbhost [-s SIZE] INPUT OUTPUT.bmp   (SIZE 1 to 8192, default 256)";
 
@@ -92,37 +89,6 @@ bool ParseSize(const wchar_t* text, UINT& size) {
     if (value < 1) return false;
     size = static_cast<UINT>(value);
     return true;
-}
-
-// The default value of HKCR\<key> as text; false when the key or a string value is missing.
-bool ReadDefaultValue(const std::wstring& key, std::wstring& text) {
-    HKEY hkey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hkey) != ERROR_SUCCESS) return false;
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD type = 0;
-    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);  // room for a terminator the data may lack
-    LSTATUS status = RegQueryValueExW(hkey, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
-    RegCloseKey(hkey);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
-    buffer[bytes / sizeof(wchar_t)] = L'\0';
-    text = buffer;
-    return true;
-}
-
-// The handler's CLSID: under the ProgID that HKCR\.kwb names, else under .kwb itself.
-bool FindThumbnailHandler(CLSID& clsid, std::wstring& keyFound) {
-    std::vector<std::wstring> owners;
-    std::wstring progId;
-    if (ReadDefaultValue(kExtension, progId) && !progId.empty()) owners.push_back(progId);
-    owners.push_back(kExtension);
-    for (const std::wstring& owner : owners) {
-        std::wstring text;
-        if (ReadDefaultValue(owner + kHandlerKey, text) && SUCCEEDED(CLSIDFromString(text.c_str(), &clsid))) {
-            keyFound = owner + kHandlerKey;
-            return true;
-        }
-    }
-    return false;
 }
 
 // The file as kwbthumb writes it: file header, the bitmap's info header, bottom-up B,G,R,A rows.
@@ -221,7 +187,7 @@ int Run(int argc, wchar_t** argv) {
 
     CLSID clsid = {};
     std::wstring handlerKey;
-    if (!FindThumbnailHandler(clsid, handlerKey)) {
+    if (!thumbhost::FindThumbnailHandler(clsid, handlerKey)) {
         Fail(L"no thumbnail handler registered for .kwb", input);
         return kExitNoThumbnail;
     }
