@@ -7,6 +7,7 @@
 #include "memory/ImageMemory.h"
 #include "memory/MemoryBudget.h"
 #include "memory/MemoryStatistics.h"
+#include "memory/SlimMutex.h"
 #include "memory/PagedMemory.h"
 #include "memory/Pager.h"
 
@@ -21,7 +22,7 @@ constexpr uint64_t kSmallestFileBacked = 264;
 // Live bytes per rounded request size: a size earns file-backed handles once enough of it is
 // in use, so a program that holds many (or very large) images of one size can page them.
 struct SizeCounts {
-    std::mutex mutex;
+    SlimMutex mutex;
     std::map<uint64_t, int64_t> bytes;
 };
 SizeCounts& Counts() {
@@ -31,7 +32,7 @@ SizeCounts& Counts() {
 
 int64_t CountSize(uint64_t size, int64_t delta) {
     SizeCounts& c = Counts();
-    std::lock_guard<std::mutex> lock(c.mutex);
+    std::lock_guard<SlimMutex> lock(c.mutex);
     auto it = c.bytes.try_emplace(size, 0).first;
     const int64_t now = it->second += delta;
     if (now == 0) c.bytes.erase(it);
@@ -93,7 +94,7 @@ void FreeImageHandle(NMemHandle* handle, size_t bytes) {
 
 int64_t LiveBytesOfSize(uint64_t roundedSize) {
     SizeCounts& c = Counts();
-    std::lock_guard<std::mutex> lock(c.mutex);
+    std::lock_guard<SlimMutex> lock(c.mutex);
     auto it = c.bytes.find(roundedSize);
     return it == c.bytes.end() ? 0 : it->second;
 }

@@ -46,25 +46,25 @@ size_t PoolIntrospection::RemoteFreeCount(const PoolChunk* chunk) {
 }
 
 std::vector<PoolChunk*> PoolIntrospection::EmptyChunks(PoolRegion* region) {
-    std::lock_guard<std::mutex> lock(region->emptyMutex);
+    std::lock_guard<SlimMutex> lock(region->emptyMutex);
     return Nodes(region->emptyChunks);
 }
 
 std::vector<PoolChunk*> PoolIntrospection::PartialChunks(PoolRegion* region, size_t blockSize) {
     SizePool& pool = region->PoolFor(blockSize);
-    std::lock_guard<std::mutex> lock(pool.partialMutex);
+    std::lock_guard<SlimMutex> lock(pool.partialMutex);
     return Nodes(pool.partial);
 }
 
 std::vector<PoolChunk*> PoolIntrospection::FullChunks(PoolRegion* region, size_t blockSize) {
     SizePool& pool = region->PoolFor(blockSize);
-    std::lock_guard<std::mutex> lock(pool.fullMutex);
+    std::lock_guard<SlimMutex> lock(pool.fullMutex);
     return Nodes(pool.full);
 }
 
 bool PoolIntrospection::Contains(RegionDirectory& directory, const void* address) {
     const auto a = reinterpret_cast<uintptr_t>(address);
-    std::lock_guard<std::mutex> lock(directory.mutex);
+    std::lock_guard<SlimMutex> lock(directory.mutex);
     for (const auto& record : directory.records) {
         const auto base = reinterpret_cast<uintptr_t>(record.base);
         if (a >= base && a - base < kRegionSize) return true;
@@ -73,22 +73,22 @@ bool PoolIntrospection::Contains(RegionDirectory& directory, const void* address
 }
 
 size_t PoolIntrospection::RegionCount(RegionDirectory& directory) {
-    std::lock_guard<std::mutex> lock(directory.mutex);
+    std::lock_guard<SlimMutex> lock(directory.mutex);
     return directory.records.size();
 }
 
 std::vector<PoolRegion*> PoolIntrospection::AvailableRegions(RegionDirectory& directory) {
-    std::lock_guard<std::mutex> lock(directory.mutex);
+    std::lock_guard<SlimMutex> lock(directory.mutex);
     return Nodes(directory.available);
 }
 
 std::vector<PoolRegion*> PoolIntrospection::ExhaustedRegions(RegionDirectory& directory) {
-    std::lock_guard<std::mutex> lock(directory.mutex);
+    std::lock_guard<SlimMutex> lock(directory.mutex);
     return Nodes(directory.exhausted);
 }
 
 size_t PoolIntrospection::SkipCounter(RegionDirectory& directory) {
-    std::lock_guard<std::mutex> lock(directory.mutex);
+    std::lock_guard<SlimMutex> lock(directory.mutex);
     return directory.skipCounter;
 }
 

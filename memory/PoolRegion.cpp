@@ -36,14 +36,14 @@ PoolChunk* PoolRegion::TakeChunk(size_t blockSize) {
 }
 
 PoolChunk* PoolRegion::TakeEmpty(size_t blockSize) {
-    std::lock_guard<std::mutex> lock(emptyMutex);
+    std::lock_guard<SlimMutex> lock(emptyMutex);
     PoolChunk* chunk = emptyChunks.PopFront();
     if (chunk) chunk->Format(blockSize);
     return chunk;
 }
 
 PoolChunk* PoolRegion::StealWhollyFree(size_t blockSize) {
-    std::lock_guard<std::mutex> lock(mapMutex);
+    std::lock_guard<SlimMutex> lock(mapMutex);
     for (SizePool& other : pools) {
         if (other.BlockSize() == blockSize) continue;
         if (PoolChunk* chunk = other.RemoveWhollyFree()) {

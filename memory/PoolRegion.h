@@ -50,9 +50,9 @@ private:
     PoolChunk* TakeEmpty(size_t blockSize);
     PoolChunk* StealWhollyFree(size_t blockSize);
 
-    std::mutex emptyMutex;
+    SlimMutex emptyMutex;
     IntrusiveQueue<PoolChunk> emptyChunks;
-    std::mutex mapMutex;
+    SlimMutex mapMutex;
     SizePool pools[kPooledSizeCount]{SizePool(kPooledBlockSizes[0]), SizePool(kPooledBlockSizes[1]),
                                      SizePool(kPooledBlockSizes[2])};
 };

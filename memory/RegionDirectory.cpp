@@ -94,7 +94,7 @@ void RegionDirectory::ReleaseProcess() {
 }
 
 PoolChunk* RegionDirectory::TakeChunk(size_t blockSize) {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<SlimMutex> lock(mutex);
     const size_t exhaustedAtStart = exhausted.Length();
     while (PoolRegion* region = available.Front()) {
         if (PoolChunk* chunk = region->TakeChunk(blockSize)) return chunk;

@@ -52,7 +52,7 @@ private:
     PoolChunk* RescanExhausted(size_t blockSize, size_t count);
     PoolChunk* TakeFromNewRegion(size_t blockSize);
 
-    std::mutex mutex;
+    SlimMutex mutex;
     std::vector<RegionRecord> records;
     IntrusiveQueue<PoolRegion> available;
     IntrusiveQueue<PoolRegion> exhausted;

@@ -4,21 +4,21 @@ namespace tarn {
 
 void SizePool::AddReleased(PoolChunk* chunk) {
     if (chunk->HasFreeBlock()) {
-        std::lock_guard<std::mutex> lock(partialMutex);
+        std::lock_guard<SlimMutex> lock(partialMutex);
         partial.PushBack(chunk);
     } else {
-        std::lock_guard<std::mutex> lock(fullMutex);
+        std::lock_guard<SlimMutex> lock(fullMutex);
         full.PushBack(chunk);
     }
 }
 
 PoolChunk* SizePool::TakePartial() {
-    std::lock_guard<std::mutex> lock(partialMutex);
+    std::lock_guard<SlimMutex> lock(partialMutex);
     return partial.PopFront();
 }
 
 PoolChunk* SizePool::TakeRefilledFromFull() {
-    std::lock_guard<std::mutex> fullLock(fullMutex);
+    std::lock_guard<SlimMutex> fullLock(fullMutex);
     IntrusiveQueue<PoolChunk> stillFull;
     IntrusiveQueue<PoolChunk> earlierFound;
     PoolChunk* lastFound = nullptr;
@@ -32,7 +32,7 @@ PoolChunk* SizePool::TakeRefilledFromFull() {
     }
     full.Append(stillFull);
     if (!earlierFound.Empty()) {
-        std::lock_guard<std::mutex> partialLock(partialMutex);
+        std::lock_guard<SlimMutex> partialLock(partialMutex);
         partial.Append(earlierFound);
     }
     return lastFound;
@@ -41,10 +41,10 @@ PoolChunk* SizePool::TakeRefilledFromFull() {
 PoolChunk* SizePool::RemoveWhollyFree() {
     auto whollyFree = [](PoolChunk* chunk) { return chunk->Owner() == 0 && chunk->AllBlocksFree(); };
     {
-        std::lock_guard<std::mutex> lock(partialMutex);
+        std::lock_guard<SlimMutex> lock(partialMutex);
         if (PoolChunk* chunk = partial.RemoveFirst(whollyFree)) return chunk;
     }
-    std::lock_guard<std::mutex> lock(fullMutex);
+    std::lock_guard<SlimMutex> lock(fullMutex);
     return full.RemoveFirst(whollyFree);
 }
 

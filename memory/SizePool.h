@@ -7,6 +7,7 @@
 
 #include "memory/IntrusiveQueue.h"
 #include "memory/PoolChunk.h"
+#include "memory/SlimMutex.h"
 
 namespace tarn {
 
@@ -40,9 +41,9 @@ private:
     friend struct PoolIntrospection;
 
     const size_t blockSize;
-    std::mutex partialMutex;
+    SlimMutex partialMutex;
     IntrusiveQueue<PoolChunk> partial;
-    std::mutex fullMutex;
+    SlimMutex fullMutex;
     IntrusiveQueue<PoolChunk> full;
 };
 

@@ -1,4 +1,4 @@
-// Critical sections, interlocked operations, thread identity and fiber-local storage
+// Critical sections, slim locks, interlocked operations, thread identity and fiber-local storage
 // with exit callbacks (the Win32 way for a DLL to learn that a thread ends).
 #pragma once
 
@@ -18,6 +18,16 @@ void EnterCriticalSection(LPCRITICAL_SECTION cs);
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);
 void LeaveCriticalSection(LPCRITICAL_SECTION cs);
 void DeleteCriticalSection(LPCRITICAL_SECTION cs);
+
+// Slim locks, used exclusively: constant-initialised, holding nothing that needs clean-up.
+struct SRWLOCK {
+    pthread_mutex_t mutex;
+};
+using PSRWLOCK = SRWLOCK*;
+#define SRWLOCK_INIT {PTHREAD_MUTEX_INITIALIZER}
+inline void AcquireSRWLockExclusive(PSRWLOCK lock) { pthread_mutex_lock(&lock->mutex); }
+inline void ReleaseSRWLockExclusive(PSRWLOCK lock) { pthread_mutex_unlock(&lock->mutex); }
+inline BYTE TryAcquireSRWLockExclusive(PSRWLOCK lock) { return pthread_mutex_trylock(&lock->mutex) == 0; }
 
 inline LONG InterlockedIncrement(LONG volatile* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
 inline LONG InterlockedDecrement(LONG volatile* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }

@@ -32,3 +32,7 @@
 // the name QISearch must never become an import.
 HRESULT STDMETHODCALLTYPE ThumbQISearch(void* that, LPCQITAB pqit, REFIID riid, void** ppv);
 #define QISearch ThumbQISearch
+
+// Called by the DLL's entry point once its static initialisation has run: hands back what the
+// compiler runtime's thread layer kept for the loading thread (platform/windows/runtime/).
+void ThreadRuntimeAttached();

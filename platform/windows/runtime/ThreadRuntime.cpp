@@ -1,0 +1,236 @@
+// The compiler runtime's thread support, linked into the DLL in place of the statically linked
+// runtime's own, so that nothing it keeps outlives a thread or an unload.
+//
+// The runtime's versions sit on its POSIX thread layer, which makes a record (a duplicated
+// thread handle and an event) for every thread that touches thread-local storage or waits in
+// a one-time initialisation, and frees it only in its thread-detach callback. A thread still
+// alive when the module is unloaded, the unloading thread among them, never gets that callback
+// from this module, and the layer's process-wide locks (two semaphores and an event) are never
+// closed: each load of the DLL left them behind in the host.
+//
+// Here thread-local variables live in a Win32 TLS slot, freed at thread detach and, for every
+// thread, at unload; static-local initialisation uses a slim lock and a condition variable,
+// which hold no kernel object. At unload the runtime's emergency exception pool is freed too.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Platform.h"
+
+namespace __gnu_cxx {
+void __freeres() noexcept;  // libstdc++: frees the emergency exception pool
+}
+
+namespace {
+
+// GCC's emulated-TLS control block for one thread-local variable.
+struct EmutlsObject {
+    uintptr_t size;
+    uintptr_t align;
+    union {
+        uintptr_t offset;  // 1-based index into each thread's array; 0 until first use
+        void* ptr;
+    } loc;
+    void* templ;  // initial bytes, or null for zero
+};
+
+// One thread's variables, linked so that an unload can free every thread's.
+struct ThreadVariables {
+    ThreadVariables* previous;
+    ThreadVariables* next;
+    uintptr_t size;
+    void* data[1];
+};
+
+SRWLOCK tlsLock = SRWLOCK_INIT;
+ThreadVariables* allThreads = nullptr;
+uintptr_t variableCount = 0;
+DWORD tlsSlot = TLS_OUT_OF_INDEXES;
+
+void* AllocateVariable(const EmutlsObject* object) {
+    const uintptr_t align = object->align > sizeof(void*) ? object->align : sizeof(void*);
+    auto* raw = static_cast<char*>(std::malloc(object->size + align + sizeof(void*)));
+    if (!raw) std::abort();  // as the runtime's own: there is no way to report it
+    auto address = (reinterpret_cast<uintptr_t>(raw) + sizeof(void*) + align - 1) & ~(align - 1);
+    auto* variable = reinterpret_cast<void*>(address);
+    static_cast<void**>(variable)[-1] = raw;
+    if (object->templ)
+        std::memcpy(variable, object->templ, object->size);
+    else
+        std::memset(variable, 0, object->size);
+    return variable;
+}
+
+void FreeVariables(ThreadVariables* vars) {
+    for (uintptr_t i = 0; i < vars->size; ++i)
+        if (vars->data[i]) std::free(static_cast<void**>(vars->data[i])[-1]);
+    std::free(vars);
+}
+
+void Unlink(ThreadVariables* vars) {
+    if (vars->previous)
+        vars->previous->next = vars->next;
+    else
+        allThreads = vars->next;
+    if (vars->next) vars->next->previous = vars->previous;
+}
+
+// Grows (or makes) the calling thread's array to hold index `offset`; under no lock but the
+// list's, since only this thread touches its own array's slots.
+ThreadVariables* Grow(ThreadVariables* vars, uintptr_t offset) {
+    const uintptr_t size = offset + 16;
+    auto* grown = static_cast<ThreadVariables*>(std::calloc(1, sizeof(ThreadVariables) + size * sizeof(void*)));
+    if (!grown) std::abort();
+    AcquireSRWLockExclusive(&tlsLock);
+    if (tlsSlot == TLS_OUT_OF_INDEXES && (tlsSlot = TlsAlloc()) == TLS_OUT_OF_INDEXES) std::abort();
+    if (vars) {
+        std::memcpy(grown->data, vars->data, vars->size * sizeof(void*));
+        Unlink(vars);
+        std::free(vars);
+    }
+    grown->size = size;
+    grown->next = allThreads;
+    if (allThreads) allThreads->previous = grown;
+    allThreads = grown;
+    TlsSetValue(tlsSlot, grown);
+    ReleaseSRWLockExclusive(&tlsLock);
+    return grown;
+}
+
+// The thread-detach callback. The module keeps getting thread notifications: a DLL with static
+// TLS cannot turn them off (DisableThreadLibraryCalls fails for it).
+void NTAPI ThreadDetach(PVOID, DWORD reason, PVOID) {
+    if (reason != DLL_THREAD_DETACH) return;
+    AcquireSRWLockExclusive(&tlsLock);
+    if (tlsSlot != TLS_OUT_OF_INDEXES) {
+        if (auto* vars = static_cast<ThreadVariables*>(TlsGetValue(tlsSlot))) {
+            Unlink(vars);
+            FreeVariables(vars);
+            TlsSetValue(tlsSlot, nullptr);
+        }
+    }
+    ReleaseSRWLockExclusive(&tlsLock);
+}
+
+// Runs this module's thread-detach callbacks for the calling thread now, as the loader would at
+// its exit: the runtime's thread layer then closes the record it made for this thread. For the
+// thread that loaded the module (static initialisation made it one) and the one that unloads
+// it, that exit comes when the module may be gone.
+void DetachCallingThread() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&DetachCallingThread), &module))
+        return;
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
+    if (!entry.VirtualAddress) return;
+    auto* tls = reinterpret_cast<IMAGE_TLS_DIRECTORY*>(base + entry.VirtualAddress);
+    auto* callbacks = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(tls->AddressOfCallBacks);
+    for (; callbacks && *callbacks; ++callbacks) (*callbacks)(base, DLL_THREAD_DETACH, nullptr);
+}
+
+// Destroyed after every other static object of the module (it is constructed first), so no
+// destructor can touch a thread-local variable after its memory went back.
+struct UnloadRelease {
+    ~UnloadRelease() {
+        // At process exit other threads were killed, possibly inside the heap: free nothing.
+        using ShutdownInProgress = BOOLEAN(NTAPI*)();
+        auto inProgress = reinterpret_cast<ShutdownInProgress>(
+            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress"));
+        if (!inProgress || inProgress()) return;
+        DetachCallingThread();
+        AcquireSRWLockExclusive(&tlsLock);
+        while (ThreadVariables* vars = allThreads) {
+            Unlink(vars);
+            FreeVariables(vars);
+        }
+        if (tlsSlot != TLS_OUT_OF_INDEXES) TlsFree(tlsSlot);
+        tlsSlot = TLS_OUT_OF_INDEXES;
+        ReleaseSRWLockExclusive(&tlsLock);
+        __gnu_cxx::__freeres();
+    }
+};
+__attribute__((init_priority(101))) UnloadRelease unloadRelease;
+
+// Static-local initialisation: one lock and one condition for all guards; byte 0 of a guard is
+// "done", byte 1 "in progress".
+SRWLOCK guardLock = SRWLOCK_INIT;
+CONDITION_VARIABLE guardDone = CONDITION_VARIABLE_INIT;
+
+}  // namespace
+
+void ThreadRuntimeAttached() { DetachCallingThread(); }
+
+extern "C" {
+
+extern const PIMAGE_TLS_CALLBACK threadRuntimeDetach;
+__attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK threadRuntimeDetach = ThreadDetach;
+
+void* __emutls_get_address(EmutlsObject* object) {
+    uintptr_t offset = __atomic_load_n(&object->loc.offset, __ATOMIC_ACQUIRE);
+    if (offset == 0) [[unlikely]] {
+        AcquireSRWLockExclusive(&tlsLock);
+        offset = object->loc.offset;
+        if (offset == 0) {
+            offset = ++variableCount;
+            __atomic_store_n(&object->loc.offset, offset, __ATOMIC_RELEASE);
+        }
+        ReleaseSRWLockExclusive(&tlsLock);
+    }
+    // Slot is read unlocked: it changes only at unload, when no thread runs module code.
+    const DWORD slot = __atomic_load_n(&tlsSlot, __ATOMIC_ACQUIRE);
+    auto* vars = slot == TLS_OUT_OF_INDEXES ? nullptr : static_cast<ThreadVariables*>(TlsGetValue(slot));
+    if (!vars || offset > vars->size) [[unlikely]]
+        vars = Grow(vars, offset);
+    void*& variable = vars->data[offset - 1];
+    if (!variable) [[unlikely]]
+        variable = AllocateVariable(object);
+    return variable;
+}
+
+void __emutls_register_common(EmutlsObject* object, uintptr_t size, uintptr_t align, void* templ) {
+    if (object->size < size) {
+        object->size = size;
+        object->templ = nullptr;
+    }
+    if (object->align < align) object->align = align;
+    if (templ && size == object->size) object->templ = templ;
+}
+
+int __cxa_guard_acquire(uint64_t* guard) {
+    auto* bytes = reinterpret_cast<unsigned char*>(guard);
+    if (__atomic_load_n(&bytes[0], __ATOMIC_ACQUIRE)) return 0;
+    AcquireSRWLockExclusive(&guardLock);
+    for (;;) {
+        if (bytes[0]) {
+            ReleaseSRWLockExclusive(&guardLock);
+            return 0;
+        }
+        if (!bytes[1]) {
+            bytes[1] = 1;
+            ReleaseSRWLockExclusive(&guardLock);
+            return 1;
+        }
+        SleepConditionVariableSRW(&guardDone, &guardLock, INFINITE, 0);
+    }
+}
+
+void __cxa_guard_release(uint64_t* guard) {
+    auto* bytes = reinterpret_cast<unsigned char*>(guard);
+    AcquireSRWLockExclusive(&guardLock);
+    bytes[1] = 0;
+    __atomic_store_n(&bytes[0], 1, __ATOMIC_RELEASE);
+    ReleaseSRWLockExclusive(&guardLock);
+    WakeAllConditionVariable(&guardDone);
+}
+
+void __cxa_guard_abort(uint64_t* guard) {
+    auto* bytes = reinterpret_cast<unsigned char*>(guard);
+    AcquireSRWLockExclusive(&guardLock);
+    bytes[1] = 0;
+    ReleaseSRWLockExclusive(&guardLock);
+    WakeAllConditionVariable(&guardDone);
+}
+
+}  // extern "C"
