@@ -7,8 +7,8 @@
 //   thumbcycle cycles [-n CYCLES] [--good-only] [--max-kib-per-cycle K] DOCUMENT...
 //       each cycle: 4 apartment threads share the requests (every document at 32, 256 and
 //       1024, plus malformed copies of the first one unless --good-only), a fresh provider
-//       from CoCreateInstance per request, all released, CoUninitialize; the DLL must then be
-//       gone. Growth per cycle is reported against cycle 1: committed memory under K KiB
+//       from CoCreateInstance per request, all released, CoUninitialize; the threads end only
+//       once all four have done so; the DLL must then be gone. Growth per cycle is reported against cycle 1: committed memory under K KiB
 //       (default 10) averaged over the cycles after the first, handles and GDI objects back
 //       at their cycle-1 values.
 //   thumbcycle soak [-r REQUESTS] [--short-lived THREADS] [--max-drift-kib K] DOCUMENT...
@@ -147,8 +147,9 @@ void MakeRequest(const CLSID& clsid, const Request& request, Tally& tally) {
 // A thread with its own single-threaded apartment for the whole of its life.
 class ApartmentThread {
 public:
-    template <typename F>
-    explicit ApartmentThread(F&& body) : body_(std::forward<F>(body)) {
+    // `afterwards` runs once the apartment is gone, on the same thread.
+    explicit ApartmentThread(std::function<void()> body, std::function<void()> afterwards = {})
+        : body_(std::move(body)), afterwards_(std::move(afterwards)) {
         handle_ = CreateThread(nullptr, 0, &Run, this, 0, nullptr);
     }
     ApartmentThread(const ApartmentThread&) = delete;
@@ -165,13 +166,17 @@ public:
 private:
     static DWORD WINAPI Run(void* self) {
         auto* thread = static_cast<ApartmentThread*>(self);
-        if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-        thread->body_();
-        CoUninitialize();
-        return 0;
+        const bool apartment = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        if (apartment) {
+            thread->body_();
+            CoUninitialize();
+        }
+        if (thread->afterwards_) thread->afterwards_();
+        return apartment ? 0 : 1;
     }
 
     std::function<void()> body_;
+    std::function<void()> afterwards_;
     HANDLE handle_ = nullptr;
 };
 
@@ -300,12 +305,31 @@ int Cycles(const Options& options) {
     const long every = std::max(1L, options.count / 10);
     for (long cycle = 1; cycle <= options.count && ok; ++cycle) {
         {
+            // Every thread lives on until the last apartment has gone and COM has unloaded the
+            // DLL, as a host's pooled threads do: what the DLL keeps per thread must not
+            // depend on seeing those threads end.
+            LONG apartments = kApartments;
+            HANDLE allGone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            auto leave = [&] {
+                if (InterlockedDecrement(&apartments) == 0) SetEvent(allGone);
+            };
             std::vector<std::unique_ptr<ApartmentThread>> threads;
             for (int t = 0; t < kApartments; ++t) {
-                threads.push_back(std::make_unique<ApartmentThread>([&, t] {
-                    for (size_t i = t; i < requests.size(); i += kApartments) MakeRequest(clsid, requests[i], tally);
-                }));
+                threads.push_back(std::make_unique<ApartmentThread>(
+                    [&, t] {
+                        for (size_t i = t; i < requests.size(); i += kApartments) MakeRequest(clsid, requests[i], tally);
+                    },
+                    [&] {
+                        leave();
+                        WaitForSingleObject(allGone, INFINITE);
+                    }));
+                if (!threads.back()->Started()) {
+                    ++tally.hostFailures;
+                    leave();
+                }
             }
+            threads.clear();
+            CloseHandle(allGone);
         }
         if (DllLoaded()) {
             std::fwprintf(stderr, L"thumbcycle: FAIL: %ls is still loaded after cycle %ld\n", kDllName, cycle);
