@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -73,7 +74,7 @@ const GdiEntry* GdiTable() {
     return table;
 }
 
-long CountGdiObjects() {
+long CountGdiObjects(std::map<int, long>* byType = nullptr) {
     const GdiEntry* table = GdiTable();
     if (!table) return -1;
     MEMORY_BASIC_INFORMATION info = {};
@@ -83,7 +84,10 @@ long CountGdiObjects() {
     for (size_t i = 0; i < kGdiEntries; ++i) {
         // Windows shares the table between processes and marks each entry's owner; Wine keeps
         // one table per process and leaves the owner 0. Stock objects (owner 0) never change.
-        if (table[i].type != 0 && (table[i].processId == pid || table[i].processId == 0)) ++live;
+        if (table[i].type != 0 && (table[i].processId == pid || table[i].processId == 0)) {
+            ++live;
+            if (byType) ++(*byType)[table[i].type];
+        }
     }
     return live;
 }
@@ -162,7 +166,8 @@ long ProcessCounters::HandlesOfType(const wchar_t* type) const {
 
 bool ReadProcessCounters(ProcessCounters& counters, std::wstring& why) {
     if (!CountHandles(counters.handlesByType, why)) return false;
-    counters.gdiObjects = CountGdiObjects();
+    counters.gdiByType.clear();
+    counters.gdiObjects = CountGdiObjects(&counters.gdiByType);
     counters.committedPrivateBytes = CommittedPrivateBytes();
     return true;
 }
@@ -176,6 +181,20 @@ std::wstring HandleDifference(const ProcessCounters& from, const ProcessCounters
         if (count == 0) continue;
         if (!text.empty()) text += L", ";
         text += type + (count > 0 ? L" +" : L" ") + std::to_wstring(count);
+    }
+    return text.empty() ? L"none" : text;
+}
+
+std::wstring GdiDifference(const ProcessCounters& from, const ProcessCounters& to) {
+    std::map<int, long> difference;
+    for (const auto& [type, count] : to.gdiByType) difference[type] += count;
+    for (const auto& [type, count] : from.gdiByType) difference[type] -= count;
+    std::wstring text;
+    wchar_t item[48];
+    for (const auto& [type, count] : difference) {
+        if (count == 0) continue;
+        std::swprintf(item, std::size(item), L"%lstype 0x%02x %+ld", text.empty() ? L"" : L", ", type, count);
+        text += item;
     }
     return text.empty() ? L"none" : text;
 }

@@ -17,6 +17,7 @@ struct ProcessCounters {
     // Live GDI objects of this process (stock objects included) in the GDI handle table that
     // the system maps into the process; -1 when unreadable.
     long gdiObjects = -1;
+    std::map<int, long> gdiByType;  // by the table's type code
 
     long Handles() const;
     long HandlesOfType(const wchar_t* type) const;
@@ -32,5 +33,7 @@ bool CheckCountersFollowObjects();
 
 // "Event +3, Thread -1" for the types whose counts differ; "none" when none do.
 std::wstring HandleDifference(const ProcessCounters& from, const ProcessCounters& to);
+// The same for GDI objects, by the table's type code.
+std::wstring GdiDifference(const ProcessCounters& from, const ProcessCounters& to);
 
 }  // namespace thumbhost

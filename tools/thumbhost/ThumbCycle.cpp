@@ -283,8 +283,8 @@ bool CheckTally(const Tally& tally) {
 bool SameObjects(const wchar_t* what, const ProcessCounters& from, const ProcessCounters& to) {
     std::wstring handles = thumbhost::HandleDifference(from, to);
     bool same = handles == L"none" && from.gdiObjects == to.gdiObjects;
-    std::wprintf(L"%ls: handles %ls, GDI objects %+ld%ls\n", what, handles.c_str(), to.gdiObjects - from.gdiObjects,
-                 same ? L"" : L"  <- FAIL");
+    std::wprintf(L"%ls: handles %ls, GDI objects %+ld (%ls)%ls\n", what, handles.c_str(), to.gdiObjects - from.gdiObjects,
+                 thumbhost::GdiDifference(from, to).c_str(), same ? L"" : L"  <- FAIL");
     return same;
 }
 
