@@ -74,21 +74,21 @@ RegionDirectory::~RegionDirectory() {
 namespace {
 // Never destroyed by a static destructor: blocks may be freed by static destructors and late
 // threads. Made on first use, so it is ready for any static constructor.
-std::mutex& ProcessMutex() {
-    static std::mutex mutex;
+SlimMutex& ProcessMutex() {
+    static SlimMutex mutex;
     return mutex;
 }
 constinit RegionDirectory* processDirectory = nullptr;
 }  // namespace
 
 RegionDirectory& RegionDirectory::Process() {
-    std::lock_guard<std::mutex> lock(ProcessMutex());
+    std::lock_guard<SlimMutex> lock(ProcessMutex());
     if (!processDirectory) processDirectory = new RegionDirectory();
     return *processDirectory;
 }
 
 void RegionDirectory::ReleaseProcess() {
-    std::lock_guard<std::mutex> lock(ProcessMutex());
+    std::lock_guard<SlimMutex> lock(ProcessMutex());
     delete processDirectory;
     processDirectory = nullptr;
 }

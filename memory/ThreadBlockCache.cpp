@@ -5,6 +5,7 @@
 
 #include "memory/PoolGeometry.h"
 #include "memory/RegionDirectory.h"
+#include "memory/SlimMutex.h"
 #include "platform/Platform.h"
 
 namespace tarn {
@@ -35,7 +36,7 @@ struct Counts {
 // Every thread that has taken a pool block, and the counts of those that have ended. Thread
 // start and end and statistics readers take the mutex; the pool paths never do.
 struct ThreadList {
-    std::mutex mutex;
+    SlimMutex mutex;
     ThreadBlockCache::ThreadPools* head = nullptr;
     Counts retired;
 
@@ -102,7 +103,7 @@ struct ThreadBlockCache::ThreadExit {
         if (tearingDown.load(std::memory_order_acquire) || releasingOnThisThread) return;
         auto* pools = static_cast<ThreadPools*>(value);
         ThreadList& threads = Threads();
-        std::lock_guard<std::mutex> lock(threads.mutex);
+        std::lock_guard<SlimMutex> lock(threads.mutex);
         // A record no longer listed was freed by an unload that ran first; held under the lock
         // so an unload cannot take the regions away while chunks go back to them.
         if (!threads.Contains(pools)) return;
@@ -118,7 +119,7 @@ struct ThreadBlockCache::ThreadExit {
     static DWORD Index() {
         DWORD value = index.load(std::memory_order_acquire);
         if (value != FLS_OUT_OF_INDEXES) return value;
-        std::lock_guard<std::mutex> lock(IndexMutex());
+        std::lock_guard<SlimMutex> lock(IndexMutex());
         value = index.load(std::memory_order_relaxed);
         if (value == FLS_OUT_OF_INDEXES) {
             value = FlsAlloc(&Callback);
@@ -141,8 +142,8 @@ struct ThreadBlockCache::ThreadExit {
 
     static inline constinit std::atomic<bool> tearingDown{false};
     static inline constinit thread_local bool releasingOnThisThread = false;
-    static std::mutex& IndexMutex() {
-        static std::mutex mutex;
+    static SlimMutex& IndexMutex() {
+        static SlimMutex mutex;
         return mutex;
     }
     static inline constinit std::atomic<DWORD> index{FLS_OUT_OF_INDEXES};
@@ -192,7 +193,7 @@ int64_t ThreadBlockCache::LiveBytesWith(const std::atomic<int64_t>& booked) {
     // never negative and never misses a live block.
     constexpr int kAttempts = 16;
     ThreadList& threads = Threads();
-    std::lock_guard<std::mutex> lock(threads.mutex);
+    std::lock_guard<SlimMutex> lock(threads.mutex);
     Counts first = threads.Sum(returnedWithoutRecord);
     int64_t bookedFirst = booked.load(std::memory_order_acquire);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -208,7 +209,7 @@ int64_t ThreadBlockCache::LiveBytesWith(const std::atomic<int64_t>& booked) {
 bool ThreadBlockCache::ReleaseAllOnUnload() {
     ThreadList& threads = Threads();
     {
-        std::lock_guard<std::mutex> lock(threads.mutex);
+        std::lock_guard<SlimMutex> lock(threads.mutex);
         if (threads.AnyBlockLive(returnedWithoutRecord)) return false;
     }
     // Windows runs the callback here, on this thread, for every thread that still has a
@@ -217,7 +218,7 @@ bool ThreadBlockCache::ReleaseAllOnUnload() {
     ThreadExit::Free();
     ThreadExit::releasingOnThisThread = false;
     {
-        std::lock_guard<std::mutex> lock(threads.mutex);
+        std::lock_guard<SlimMutex> lock(threads.mutex);
         // Only a caller that broke the rule above gets here with a block out; leaving the
         // regions mapped then costs memory, not a crash.
         if (threads.AnyBlockLive(returnedWithoutRecord)) return false;
@@ -234,7 +235,7 @@ bool ThreadBlockCache::ReleaseAllOnUnload() {
 
 size_t ThreadBlockCache::ThreadRecordCount() {
     ThreadList& threads = Threads();
-    std::lock_guard<std::mutex> lock(threads.mutex);
+    std::lock_guard<SlimMutex> lock(threads.mutex);
     size_t count = 0;
     for (auto* p = threads.head; p; p = p->next) ++count;
     return count;
@@ -256,7 +257,7 @@ ThreadBlockCache::ThreadPools* ThreadBlockCache::SetUpThread() {
     }
     {
         ThreadList& threads = Threads();
-        std::lock_guard<std::mutex> lock(threads.mutex);
+        std::lock_guard<SlimMutex> lock(threads.mutex);
         threads.Link(pools);
     }
     // Without a slot the thread still works; its chunks just stay with it when it ends.
