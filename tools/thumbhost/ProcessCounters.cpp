@@ -153,6 +153,13 @@ bool CountHandles(std::map<std::wstring, long>& byType, std::wstring& why) {
 
 }  // namespace
 
+int dibSectionType = -1;
+
+long ProcessCounters::DibSections() const {
+    auto it = gdiByType.find(dibSectionType);
+    return it == gdiByType.end() ? 0 : it->second;
+}
+
 long ProcessCounters::Handles() const {
     long total = 0;
     for (const auto& [type, count] : handlesByType) total += count;
@@ -266,18 +273,21 @@ bool CheckCountersFollowObjects() {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     std::vector<HBITMAP> bitmaps;
-    const long gdiBefore = CountGdiObjects();
+    std::map<int, long> typesBefore, typesDuring;
+    const long gdiBefore = CountGdiObjects(&typesBefore);
     for (int i = 0; i < kBitmaps; ++i) {
         void* bits = nullptr;
         bitmaps.push_back(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     }
-    const long gdiDuring = CountGdiObjects();
+    const long gdiDuring = CountGdiObjects(&typesDuring);
+    for (const auto& [type, count] : typesDuring)
+        if (count == typesBefore[type] + kBitmaps) dibSectionType = type;
     for (HBITMAP b : bitmaps)
         if (b) DeleteObject(b);
     const long gdiAfter = CountGdiObjects();
     std::fwprintf(stderr, L"counter check: GDI objects %ld, with %d DIB sections %ld, after deleting them %ld\n",
                   gdiBefore, kBitmaps, gdiDuring, gdiAfter);
-    ok &= Expect(gdiBefore >= 0 && gdiDuring == gdiBefore + kBitmaps && gdiAfter == gdiBefore,
+    ok &= Expect(gdiBefore >= 0 && gdiDuring == gdiBefore + kBitmaps && gdiAfter == gdiBefore && dibSectionType >= 0,
                  L"GDI objects (DIB sections made, then deleted)");
     return ok;
 }

@@ -19,12 +19,18 @@ struct ProcessCounters {
     long gdiObjects = -1;
     std::map<int, long> gdiByType;  // by the table's type code
 
+    // GDI objects of the type that DIB sections have here (learnt by the counter check).
+    long DibSections() const;
     long Handles() const;
     long HandlesOfType(const wchar_t* type) const;
 };
 
 // Reads all three counters; false (with why) when the handle table cannot be read.
 bool ReadProcessCounters(ProcessCounters& counters, std::wstring& why);
+
+// The GDI table's type code of a DIB section (it differs between systems), as the counter
+// check saw it; -1 before.
+extern int dibSectionType;
 
 // Makes and frees objects on purpose (committed memory, events, semaphores, threads, DIB
 // sections) and checks that every counter moves by exactly what was made and comes back.
