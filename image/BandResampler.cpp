@@ -19,6 +19,11 @@ using resample::Footprint;
 namespace {
 // Footprints of this many bytes or more are summed as they go by rather than kept.
 constexpr int64_t kMostWindowBytes = int64_t{8} << 20;
+// Inner rows of a summed footprint that arrive a few at a time are gathered up to this many
+// bytes (and one block of rows) first: every call of the kernels folds each source column into
+// the destination totals once, which costs as much as summing a row, so wide rows in small
+// bands would otherwise spend most of their time folding.
+constexpr int64_t kMostStageBytes = int64_t{2} << 20;
 }  // namespace
 
 BandResampler::BandResampler() = default;
@@ -40,7 +45,7 @@ bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height, 
     point_ = resample::IsPointSampled(width, height, destination.Width(), destination.Height());
     xStep_ = resample::StepOf(width, destination.Width());
     yStep_ = resample::StepOf(height, destination.Height());
-    windowFirst_ = received_ = nextY_ = 0;
+    windowFirst_ = received_ = nextY_ = staged_ = 0;
 
     int64_t tallest = 1;
     for (int64_t y = 0; y < dH_; ++y) {
@@ -94,6 +99,8 @@ bool BandResampler::Begin(CImage32& destination, int32_t width, int32_t height, 
             totals_ = totals;
         }
         if (!summing_) window_.reset(new uint32_t[static_cast<size_t>(tallest * W_)]);
+        stageRows_ = summing_ ? std::clamp<int64_t>(kMostStageBytes / (W_ * 4), 1, resample::kRowBlock) : 0;
+        if (stageRows_ > 1) stage_.reset(new uint32_t[static_cast<size_t>(stageRows_ * W_)]);
     } catch (const std::bad_alloc&) {
         End();
         return false;
@@ -119,6 +126,8 @@ void BandResampler::End() {
     sums_ = nullptr;
     tables_.reset();
     window_.reset();
+    stage_.reset();
+    stageRows_ = staged_ = 0;
     rowOut_.reset();
 }
 
@@ -189,15 +198,31 @@ void BandResampler::SumEdgeRow(const uint32_t* row) {
     }
 }
 
+void BandResampler::AddInnerRows(const uint32_t* rows, int64_t count) {
+    for (size_t k = 0; k < stripCount_; ++k)
+        resample::AddInnerRows(strips_[k], *sums_, *kernels_, totals_[k], rows, W_, static_cast<size_t>(count));
+}
+
 void BandResampler::SumRows(const uint32_t* rows, int64_t n) {
     while (n > 0 && nextY_ < dH_) {
         const Need need = NeedOf(nextY_);
         int64_t take = 1;
         if (received_ > need.first && received_ < need.last) {
-            // Inner rows, as many as the band holds, a block at a time.
-            take = std::min({n, need.last - received_, resample::kRowBlock});
-            for (size_t k = 0; k < stripCount_; ++k)
-                resample::AddInnerRows(strips_[k], *sums_, *kernels_, totals_[k], rows, W_, static_cast<size_t>(take));
+            // Inner rows, as many as the band holds, a block at a time. Rows that come too few
+            // at a time are gathered first; they are all summed before the footprint's last row.
+            const int64_t left = need.last - received_;
+            take = std::min({n, left, resample::kRowBlock});
+            if (staged_ == 0 && (take >= stageRows_ || take == left)) {
+                AddInnerRows(rows, take);
+            } else {
+                take = std::min(take, stageRows_ - staged_);
+                std::memcpy(stage_.get() + staged_ * W_, rows, static_cast<size_t>(take * W_) * 4);
+                staged_ += take;
+                if (staged_ == stageRows_ || take == left) {
+                    AddInnerRows(stage_.get(), staged_);
+                    staged_ = 0;
+                }
+            }
         } else {
             SumEdgeRow(rows);
         }

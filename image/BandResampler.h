@@ -54,6 +54,7 @@ private:
     void MakeRowsWithin(const uint32_t* rows, int64_t first, int64_t end);
     void KeepRows(const uint32_t* rows, int64_t n);
     void SumRows(const uint32_t* rows, int64_t n);
+    void AddInnerRows(const uint32_t* rows, int64_t count);
     // Adds source row received_ as an edge row of every destination row it starts or ends.
     void SumEdgeRow(const uint32_t* row);
 
@@ -72,7 +73,10 @@ private:
     std::unique_ptr<uint64_t[]> tables_;
     resample::StripSums* sums_ = nullptr;
     std::unique_ptr<uint32_t[]> window_;  // source rows [windowFirst_, received_)
+    std::unique_ptr<uint32_t[]> stage_;   // inner rows gathered while summing: stageRows_ rows
     std::unique_ptr<uint32_t[]> rowOut_;  // a destination row, when its pixels are not contiguous
+    int64_t stageRows_ = 0;
+    int64_t staged_ = 0;                  // rows in stage_, the last ones received
     int64_t windowFirst_ = 0;
     int64_t received_ = 0;
     int64_t nextY_ = 0;
