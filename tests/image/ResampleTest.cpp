@@ -9,6 +9,7 @@
 #include "image/CImage32.h"
 #include "image/Resample.h"
 #include "image/ResampleKernels.h"
+#include "tests/image/RandomImages.h"
 
 namespace tarn {
 namespace {
@@ -85,22 +86,6 @@ void ReferenceResample(CImage32& dst, const CImage32& src, int32_t width, int32_
     }
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) dst.SetPixel(x, y, ReferenceAreaSample(src, xStep, yStep, x, y));
-}
-
-// Alpha drawn from a few regimes so that uniform, transparent and mixed footprints all occur.
-void FillRandom(CImage32& img, std::mt19937& rng, int alphaMode) {
-    std::uniform_int_distribution<uint32_t> any(0, 0xFFFFFFFFu);
-    const size_t n = static_cast<size_t>(img.Width()) * static_cast<size_t>(img.Height());
-    for (size_t k = 0; k < n; ++k) {
-        uint32_t p = any(rng);
-        switch (alphaMode) {
-            case 0: p |= 0xFF000000u; break;                                    // opaque
-            case 1: p = (p & 0x00FFFFFFu) | ((p >> 31) ? 0xFF000000u : 0u); break;  // 0 or 255
-            case 2: break;                                                       // any alpha
-            default: p = (p & 0x01FFFFFFu) | (any(rng) % 8 == 0 ? 0x80000000u : 0u); break;  // mostly 0 or 1
-        }
-        img.Pixels()[k] = p;
-    }
 }
 
 // Resample with every kernel set the processor runs, compared with the reference.
