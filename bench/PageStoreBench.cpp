@@ -66,20 +66,29 @@ void ReportPeak(benchmark::State& state, long rssBeforeKiB, bool peakReset) {
     if (peakReset) state.counters["peak_extra_MiB"] = double(StatusKiB("VmHWM:") - rssBeforeKiB) / 1024.0;
 }
 
-void BM_ReadPageStoreThumbnail(benchmark::State& state) {
-    const Sample& sample = SampleOfSize(uint32_t(state.range(0)));
-    IStream* stream = SHCreateMemStream(sample.document.data(), UINT(sample.document.size()));
+// Calls read(stream) once per iteration on a memory stream over `document`, rewound each time,
+// and reports how far the resident set grew.
+template <class Read>
+void ReadEachIteration(benchmark::State& state, const testdoc::Bytes& document, Read read) {
+    IStream* stream = SHCreateMemStream(document.data(), UINT(document.size()));
     long before = StatusKiB("VmRSS:");
     bool peakReset = ResetPeak();
     for (auto _ : state) {
         LARGE_INTEGER start{};
         stream->Seek(start, STREAM_SEEK_SET, nullptr);
-        tarn::CImage32 image;  // fresh per request, as the provider makes it
-        if (!ReadPageStoreThumbnail(image, stream)) state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(image.Pixels());
+        read(stream);
     }
     ReportPeak(state, before, peakReset);
     stream->Release();
+}
+
+void BM_ReadPageStoreThumbnail(benchmark::State& state) {
+    const Sample& sample = SampleOfSize(uint32_t(state.range(0)));
+    ReadEachIteration(state, sample.document, [&](IStream* stream) {
+        tarn::CImage32 image;  // fresh per request, as the provider makes it
+        if (!ReadPageStoreThumbnail(image, stream)) state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(image.Pixels());
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sample.decodedSize));
 }
 
@@ -136,18 +145,11 @@ private:
 
 void BM_ReadPageStorePreview(benchmark::State& state) {
     const Sample& sample = SampleOfSize(uint32_t(state.range(0)));
-    IStream* stream = SHCreateMemStream(sample.document.data(), UINT(sample.document.size()));
-    long before = StatusKiB("VmRSS:");
-    bool peakReset = ResetPeak();
-    for (auto _ : state) {
-        LARGE_INTEGER start{};
-        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    ReadEachIteration(state, sample.document, [&](IStream* stream) {
         TouchingSink sink;
         if (!ReadPageStorePreview(sink, stream) || sink.rows_ != state.range(0)) state.SkipWithError("read failed");
         benchmark::DoNotOptimize(sink.sum_);
-    }
-    ReportPeak(state, before, peakReset);
-    stream->Release();
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sample.decodedSize));
 }
 
@@ -191,19 +193,11 @@ const testdoc::Bytes& ZeroFrameDocument(bool sized) {
 }
 
 void BM_ZeroFrame2GiB(benchmark::State& state) {
-    const testdoc::Bytes& document = ZeroFrameDocument(state.range(0) != 0);
-    IStream* stream = SHCreateMemStream(document.data(), UINT(document.size()));
-    long before = StatusKiB("VmRSS:");
-    bool peakReset = ResetPeak();
-    for (auto _ : state) {
-        LARGE_INTEGER start{};
-        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    ReadEachIteration(state, ZeroFrameDocument(state.range(0) != 0), [&](IStream* stream) {
         TouchingSink sink;
         // The frame runs one byte past its declared size: no preview stands.
         if (!ReadPageStorePreview(sink, stream) || sink.rows_ > 0) state.SkipWithError("frame accepted");
-    }
-    ReportPeak(state, before, peakReset);
-    stream->Release();
+    });
 }
 
 }  // namespace
