@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +79,7 @@ std::vector<Document> MakeDocuments() {
 }
 
 const UINT kSizes[] = {32, 96, 256, 1024};
+constexpr int kSteps = 9;  // readings after warm-up
 
 // One request as a host makes it, with a fresh factory and provider.
 bool Request(const Document& doc, UINT cx) {
@@ -95,30 +98,37 @@ struct Snapshot {
 };
 
 void Print(const char* label, const Snapshot& s) {
-    std::printf("%-9s after %6d requests: VmSize %lld KiB, VmRSS %lld KiB, fds %lld, image memory %lld bytes\n", label,
-                s.requests, (long long)s.process.vmSizeKiB, (long long)s.process.vmRssKiB, (long long)s.process.fds,
-                (long long)s.imageBytes);
+    std::printf("%-9s after %6d requests: VmSize %lld KiB, VmRSS %lld KiB, heap in use %lld bytes, fds %lld, "
+                "image memory %lld bytes\n",
+                label, s.requests, (long long)s.process.vmSizeKiB, (long long)s.process.vmRssKiB,
+                (long long)s.process.heapInUseBytes, (long long)s.process.fds, (long long)s.imageBytes);
 }
 
-TEST(Soak, CountersFollowObjectsMadeOnPurpose) { EXPECT_TRUE(hostcounters::CountersFollowObjects()); }
+struct SoakRun {
+    std::vector<Snapshot> snapshots;  // end of warm-up, then after each ninth of the rest
+    Snapshot end;                     // every thread joined
+    int failed = 0;
+    int shortThreads = 0;
+    size_t threadRecords = 0;
+};
 
-TEST(Soak, ProcessStaysFlatAndEveryCountComesBack) {
-    const std::vector<Document> docs = MakeDocuments();
+// `leakBytes` per request are allocated, touched and kept until the run is judged: the planted
+// leak that shows the judgement can fail.
+SoakRun RunSoak(const std::vector<Document>& docs, int requests, int shortThreadLimit, size_t leakBytes,
+                std::vector<std::unique_ptr<char[]>>& leaked) {
     const int64_t imageBytes0 = tarn::Statistics().TotalBytes();
-    const size_t records0 = tarn::PoolIntrospection::ThreadRecordCount();
     const MessageBoxSink savedSink = SetMessageBoxSink([](HWND, LPCWSTR, LPCWSTR, UINT) { return IDOK; });
 
     // Phases end at these request counts; the workers wait at a barrier while the main thread
-    // reads the counters.
+    // reads the counters, so no request and no short-lived thread is running then.
     // Warm-up: every document at every size several times over, every path's caches filled
     // (a tenth of the long run; half of a short one).
-    const int warmUp = std::min(requestCount / 2, 2000);
-    // Readings at the end of warm-up and after each ninth of the rest.
-    constexpr int kSteps = 9;
+    const int warmUp = std::min(requests / 2, 2000);
     std::vector<int> phaseEnds{warmUp};
-    for (int k = 1; k <= kSteps; ++k) phaseEnds.push_back(warmUp + static_cast<int>(int64_t{requestCount - warmUp} * k / kSteps));
+    for (int k = 1; k <= kSteps; ++k) phaseEnds.push_back(warmUp + static_cast<int>(int64_t{requests - warmUp} * k / kSteps));
     constexpr int kWorkers = 4;
     std::atomic<int> next{0}, failed{0}, shortThreads{0};
+    std::mutex leakLock;
     std::barrier phaseDone(kWorkers + 1);
     auto requestNumber = [&](int n) {
         const Document& doc = docs[static_cast<size_t>(n) % docs.size()];
@@ -126,61 +136,110 @@ TEST(Soak, ProcessStaysFlatAndEveryCountComesBack) {
         if (!Request(doc, cx)) {
             if (failed.fetch_add(1) < 5) std::printf("failed: %s at %u\n", doc.name.c_str(), cx);
         }
+        if (leakBytes) {
+            std::unique_ptr<char[]> block(new char[leakBytes]);
+            std::memset(block.get(), n, leakBytes);
+            std::lock_guard<std::mutex> hold(leakLock);
+            leaked.push_back(std::move(block));
+        }
     };
     // Every step-th request also has a thread of its own make one request and end.
-    const int step = std::max(1, requestCount / std::max(1, shortThreadCount));
+    const int step = std::max(1, requests / std::max(1, shortThreadLimit));
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w)
         workers.emplace_back([&] {
             for (int end : phaseEnds) {
                 for (int n; (n = next.fetch_add(1)) < end;) {
                     requestNumber(n);
-                    if (n % step == 0 && shortThreads.fetch_add(1) < shortThreadCount)
+                    if (n % step == 0 && shortThreads.fetch_add(1) < shortThreadLimit)
                         std::thread(requestNumber, n + 1).join();
                 }
                 phaseDone.arrive_and_wait();  // the main thread reads the counters
                 phaseDone.arrive_and_wait();
             }
         });
-    std::vector<Snapshot> snapshots;
+    SoakRun run;
     for (int end : phaseEnds) {
         phaseDone.arrive_and_wait();
         // Each worker drew one number past the end.
         next.store(end);
-        snapshots.push_back({end, hostcounters::Read(), tarn::Statistics().TotalBytes() - imageBytes0});
+        run.snapshots.push_back({end, hostcounters::Read(), tarn::Statistics().TotalBytes() - imageBytes0});
         phaseDone.arrive_and_wait();
     }
     for (std::thread& t : workers) t.join();
-    const Snapshot end{requestCount, hostcounters::Read(), tarn::Statistics().TotalBytes() - imageBytes0};
+    run.end = {requests, hostcounters::Read(), tarn::Statistics().TotalBytes() - imageBytes0};
     SetMessageBoxSink(savedSink);
+    run.failed = failed.load();
+    run.shortThreads = std::min(shortThreads.load(), shortThreadLimit);
+    run.threadRecords = tarn::PoolIntrospection::ThreadRecordCount();
+    return run;
+}
 
-    Print("warm-up", snapshots.front());
-    Print("middle", snapshots[snapshots.size() / 2]);
-    Print("last", snapshots.back());
-    Print("all ended", end);
-    std::vector<int64_t> sizes, resident;
-    for (const Snapshot& snapshot : snapshots) {
-        sizes.push_back(snapshot.process.vmSizeKiB);
-        resident.push_back(snapshot.process.vmRssKiB);
+// What a leak would raise, per 10,000 requests after warm-up: the slope between the medians of
+// the first and last thirds of the readings, so one passing spike cannot fail the run and a
+// steady leak cannot hide.
+struct Drift {
+    double rssKiB = 0, heapKiB = 0, sizeKiB = 0;
+};
+
+Drift DriftPer10k(const SoakRun& run) {
+    std::vector<int64_t> sizes, resident, heap;
+    for (const Snapshot& s : run.snapshots) {
+        sizes.push_back(s.process.vmSizeKiB);
+        resident.push_back(s.process.vmRssKiB);
+        heap.push_back(s.process.heapInUseBytes);
     }
-    const double per10k = 10000.0 * kSteps / (requestCount - warmUp);
-    const double sizeDrift = hostcounters::GrowthPerStep(sizes) * per10k;
-    const double rssDrift = hostcounters::GrowthPerStep(resident) * per10k;
-    std::printf("drift per 10,000 requests after warm-up: VmSize %.0f KiB, VmRSS %.0f KiB; %d short-lived threads\n",
-                sizeDrift, rssDrift, std::min(shortThreads.load(), shortThreadCount));
+    const double per10k = 10000.0 * kSteps / (run.snapshots.back().requests - run.snapshots.front().requests);
+    return {hostcounters::GrowthPerStep(resident) * per10k, hostcounters::GrowthPerStep(heap) * per10k / 1024.0,
+            hostcounters::GrowthPerStep(sizes) * per10k};
+}
 
-    EXPECT_EQ(failed.load(), 0);
-    EXPECT_LT(sizeDrift, 1024.0);
-    EXPECT_LT(rssDrift, 1024.0);
-    for (const Snapshot& snapshot : snapshots) EXPECT_EQ(snapshot.process.fds, snapshots.front().process.fds);
-    EXPECT_EQ(end.process.fds, snapshots.front().process.fds);
-    for (const Snapshot& s : snapshots) EXPECT_EQ(s.imageBytes, 0) << "after " << s.requests << " requests";
-    EXPECT_EQ(end.imageBytes, 0);
+// About 100 bytes a request; the planted leak of 16 KiB a request is 160 times that.
+constexpr double kDriftLimitKiB = 1024.0;
+
+TEST(Soak, CountersFollowObjectsMadeOnPurpose) { EXPECT_TRUE(hostcounters::CountersFollowObjects()); }
+
+TEST(Soak, ProcessStaysFlatAndEveryCountComesBack) {
+    const std::vector<Document> docs = MakeDocuments();
+    const size_t records0 = tarn::PoolIntrospection::ThreadRecordCount();
+    std::vector<std::unique_ptr<char[]>> leaked;
+    const SoakRun run = RunSoak(docs, requestCount, shortThreadCount, 0, leaked);
+
+    Print("warm-up", run.snapshots.front());
+    Print("middle", run.snapshots[run.snapshots.size() / 2]);
+    Print("last", run.snapshots.back());
+    Print("all ended", run.end);
+    const Drift drift = DriftPer10k(run);
+    std::printf("drift per 10,000 requests after warm-up: VmRSS %.0f KiB, heap in use %.0f KiB (VmSize %.0f KiB, "
+                "shown only); %d short-lived threads\n",
+                drift.rssKiB, drift.heapKiB, drift.sizeKiB, run.shortThreads);
+
+    EXPECT_EQ(run.failed, 0);
+    EXPECT_LT(drift.rssKiB, kDriftLimitKiB);
+    EXPECT_LT(drift.heapKiB, kDriftLimitKiB);
+    for (const Snapshot& s : run.snapshots) EXPECT_EQ(s.process.fds, run.snapshots.front().process.fds);
+    EXPECT_EQ(run.end.process.fds, run.snapshots.front().process.fds);
+    for (const Snapshot& s : run.snapshots) EXPECT_EQ(s.imageBytes, 0) << "after " << s.requests << " requests";
+    EXPECT_EQ(run.end.imageBytes, 0);
     EXPECT_EQ(ModuleObjectCount(), 0);
     EXPECT_EQ(pagestore::LivePageBufferCount(), 0u);
     EXPECT_EQ(platform::gdi::LiveBitmapCount(), 0u);
     // Every thread that took pool blocks has ended, and its record went with it.
-    EXPECT_EQ(tarn::PoolIntrospection::ThreadRecordCount(), records0);
+    EXPECT_EQ(run.threadRecords, records0);
+}
+
+// The same judgement over a run that keeps 16 KiB of touched heap per request must fail on both
+// the heap in use and the resident set.
+TEST(Soak, PlantedLeakIsCaught) {
+    const std::vector<Document> docs = MakeDocuments();
+    std::vector<std::unique_ptr<char[]>> leaked;
+    const SoakRun run = RunSoak(docs, std::min(requestCount, 1000), 10, 16 * 1024, leaked);
+    const Drift drift = DriftPer10k(run);
+    std::printf("with 16 KiB kept per request: drift per 10,000 requests VmRSS %.0f KiB, heap in use %.0f KiB\n",
+                drift.rssKiB, drift.heapKiB);
+    EXPECT_EQ(run.failed, 0);
+    EXPECT_GT(drift.heapKiB, kDriftLimitKiB);
+    EXPECT_GT(drift.rssKiB, kDriftLimitKiB);
 }
 
 }  // namespace
