@@ -31,6 +31,71 @@ HRESULT WriteValue(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* te
     return HRESULT_FROM_WIN32(status);
 }
 
+bool EqualIgnoringAsciiCase(const WCHAR* a, const WCHAR* b) {
+    auto fold = [](WCHAR c) { return static_cast<WCHAR>(c >= u'a' && c <= u'z' ? c - 32 : c); };
+    for (; *a && fold(*a) == fold(*b); ++a, ++b) {
+    }
+    return fold(*a) == fold(*b);
+}
+
+// Whether the default value of the open key is a string naming `clsid` (in any letter case,
+// as the shell reads it). ERROR_SUCCESS with `ours` set, or the failure of the read; a
+// missing or longer value is not ours.
+LSTATUS HoldsClsid(HKEY key, const WCHAR* clsid, bool& ours) {
+    ours = false;
+    WCHAR text[40] = {};
+    DWORD type = REG_NONE;
+    DWORD bytes = sizeof text - sizeof(WCHAR);
+    LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    text[bytes / sizeof(WCHAR)] = 0;
+    ours = (type == REG_SZ || type == REG_EXPAND_SZ) && EqualIgnoringAsciiCase(text, clsid);
+    return ERROR_SUCCESS;
+}
+
+// Deletes `parent` when it holds neither values nor subkeys.
+LSTATUS DeleteIfEmpty(const WCHAR* parent) {
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, parent, 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                              nullptr, nullptr);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return status;
+    if (subkeys || values) return ERROR_SUCCESS;
+    status = RegDeleteKeyW(HKEY_CLASSES_ROOT, parent);
+    // Someone wrote into it meanwhile, or removed it: either way it is not ours to delete.
+    return status == ERROR_ACCESS_DENIED || status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+// Removes `<target>\shellex\{handler}` if its default value is our CLSID, and then the
+// `shellex` key if that left it empty. A handler key that is missing (the other
+// architecture's removal got there first: both views share it) or names another class is
+// left as it is and is no failure.
+HRESULT RemoveOurHandler(const WCHAR* target, const WCHAR* clsid) {
+    WCHAR path[kKeyPathCapacity];
+    HRESULT hr = FormatKey(path, kKeyPathCapacity, kHandlerKeyFormat, target);
+    if (FAILED(hr)) return hr;
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    bool ours = false;
+    status = HoldsClsid(key, clsid, ours);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    if (!ours) return S_OK;
+    status = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(status);
+    hr = FormatKey(path, kKeyPathCapacity, WSTR("%s\\shellex"), target);
+    if (FAILED(hr)) return hr;
+    return HRESULT_FROM_WIN32(DeleteIfEmpty(path));
+}
+
 HRESULT HandlerKeyPath(WCHAR (&path)[kKeyPathCapacity]) {
     WCHAR target[261];
     FindHandlerTarget(target);
@@ -122,7 +187,12 @@ HRESULT UnregisterServer() {
     if (FAILED(hr)) return hr;
     hr = HRESULT_FROM_WIN32(RegDeleteTreeW(HKEY_CLASSES_ROOT, path));
     if (FAILED(hr)) return hr;
-    hr = HandlerKeyPath(path);
-    if (FAILED(hr)) return hr;
-    return HRESULT_FROM_WIN32(RegDeleteTreeW(HKEY_CLASSES_ROOT, path));
+    // The handler may sit under the ProgID that .kwb names now or, when that ProgID came
+    // after us, still under .kwb itself: both are looked at, and each is removed only if it
+    // names our class.
+    WCHAR target[261];
+    FindHandlerTarget(target);
+    hr = RemoveOurHandler(target, clsid);
+    if (FAILED(hr) || EqualIgnoringAsciiCase(target, kExtension)) return hr;
+    return RemoveOurHandler(kExtension, clsid);
 }

@@ -222,6 +222,46 @@ LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
     return ERROR_SUCCESS;
 }
 
+LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    std::lock_guard lock(treeLock);
+    LSTATUS error = ERROR_SUCCESS;
+    auto key = Resolve(hKey, nullptr, error);
+    if (!key) return error;
+    std::vector<std::u16string> parts;
+    if (!SplitPath(Text(lpSubKey), parts) || parts.empty()) return ERROR_FILE_NOT_FOUND;
+    if (LSTATUS e = Hook("RegDeleteKeyW", Join(key->path, Text(lpSubKey)))) return e;
+    auto leaf = parts.back();
+    parts.pop_back();
+    auto parent = Find(key, parts);
+    if (!parent) return ERROR_FILE_NOT_FOUND;
+    auto it = parent->subkeys.find(leaf);
+    if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+    if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    MarkDeleted(*it->second);
+    parent->subkeys.erase(it);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
+                         LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                         LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                         FILETIME* lpftLastWriteTime) {
+    std::lock_guard lock(treeLock);
+    LSTATUS error = ERROR_SUCCESS;
+    REGSAM access = 0;
+    auto key = Resolve(hKey, &access, error);
+    if (!key) return error;
+    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LSTATUS e = Hook("RegQueryInfoKeyW", key->path)) return e;
+    for (LPDWORD unused : {lpcchClass, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcbMaxValueNameLen, lpcbMaxValueLen,
+                           lpcbSecurityDescriptor})
+        if (unused) *unused = 0;
+    if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
+    if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key->subkeys.size());
+    if (lpcValues) *lpcValues = static_cast<DWORD>(key->values.size());
+    return ERROR_SUCCESS;
+}
+
 LSTATUS RegCloseKey(HKEY hKey) {
     if (hKey == HKEY_CLASSES_ROOT) return ERROR_SUCCESS;
     std::lock_guard lock(treeLock);

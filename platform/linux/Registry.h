@@ -51,6 +51,13 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwT
 LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData);
 LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
+// Deletes a key without subkeys (its values go with it); ERROR_ACCESS_DENIED when it has some.
+LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+// Counts only: the class, name lengths, security and time are not kept (0 when asked for).
+LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                         LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                         LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                         FILETIME* lpftLastWriteTime);
 LSTATUS RegCloseKey(HKEY hKey);
 
 // Inspection and fault injection for tests. Paths are relative to HKEY_CLASSES_ROOT and

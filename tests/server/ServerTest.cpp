@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -165,7 +167,8 @@ TEST_F(ServerTest, RegistrationWritesTheFourValues) {
     ASSERT_EQ(DllUnregisterServer(), S_OK);
     EXPECT_FALSE(platform::registry::KeyExists(kClassKey));
     EXPECT_FALSE(platform::registry::KeyExists(u".kwb" + kHandlerSuffix));
-    EXPECT_TRUE(platform::registry::KeyExists(u".kwb\\shellex"));  // only the handler key goes
+    EXPECT_FALSE(platform::registry::KeyExists(u".kwb\\shellex"));  // left empty, so it goes too
+    EXPECT_TRUE(platform::registry::KeyExists(u".kwb"));
     EXPECT_EQ(platform::shell::ChangeNotifications().size(), 1u);  // removal does not notify
 }
 
@@ -230,6 +233,105 @@ TEST_F(ServerTest, RemovalStopsWhenTheClassKeyIsGone) {
     ASSERT_EQ(RegDeleteTreeW(root, kClassKey.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(DllUnregisterServer(), MakeHr(0x80070002));
     EXPECT_TRUE(platform::registry::KeyExists(u".kwb" + kHandlerSuffix));
+}
+
+// Removal deletes a handler key only where it names our class, under the ProgID that .kwb
+// names at removal time and under .kwb itself, and then a shellex key it left empty.
+TEST_F(ServerTest, RemovalDeletesOnlyOurHandlers) {
+    const std::u16string foreignClsid = u"{0B1C2D3E-4F50-6172-8394-A5B6C7D8E9F0}";
+    const std::u16string kwbHandler = u".kwb" + kHandlerSuffix;
+    const std::u16string progIdHandler = u"Other.Document" + kHandlerSuffix;
+    struct Case {
+        const char* what;
+        std::u16string progIdBefore, progIdAfter;  // default value of .kwb before / after we register
+        std::vector<std::pair<std::u16string, std::u16string>> extra;  // handler keys others write after us
+        std::vector<std::u16string> expected;                           // every key left after removal
+    } cases[] = {
+        {"no ProgID", u"", u"", {}, {u".kwb", u"CLSID"}},
+        {"a ProgID before us", u"Other.Document", u"Other.Document", {}, {u".kwb", u"CLSID", u"Other.Document"}},
+        {"a ProgID with its own handler after us", u"", u"Other.Document", {{progIdHandler, foreignClsid}},
+         {u".kwb", u"CLSID", u"Other.Document", u"Other.Document\\shellex", progIdHandler}},
+        {"a ProgID after us, no handler of its own", u"", u"Other.Document", {}, {u".kwb", u"CLSID", u"Other.Document"}},
+        {"another handler replaced ours", u"", u"", {{kwbHandler, foreignClsid}},
+         {u".kwb", u".kwb\\shellex", kwbHandler, u"CLSID"}},
+        {"ours written in lower case", u"", u"", {{kwbHandler, u"{7a3c51e2-4b9d-4f06-9c18-2d5e8b0f6a47}"}}, {u".kwb", u"CLSID"}},
+        {"our CLSID with more after it", u"", u"", {{kwbHandler, kClsid + u"x"}},
+         {u".kwb", u".kwb\\shellex", kwbHandler, u"CLSID"}},
+        {"another shell extension beside ours", u"", u"", {{u".kwb\\shellex\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}", foreignClsid}},
+         {u".kwb", u".kwb\\shellex", u".kwb\\shellex\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}", u"CLSID"}},
+    };
+    for (const Case& c : cases) {
+        platform::registry::Clear();
+        if (!c.progIdBefore.empty()) {
+            platform::registry::PutValue(u".kwb", u"", REG_SZ, Utf16Bytes(c.progIdBefore));
+            platform::registry::PutValue(c.progIdBefore, u"", REG_SZ, Utf16Bytes(u"A document"));
+        }
+        ASSERT_EQ(DllRegisterServer(), S_OK) << c.what;
+        if (c.progIdAfter != c.progIdBefore) {
+            platform::registry::PutValue(u".kwb", u"", REG_SZ, Utf16Bytes(c.progIdAfter));
+            platform::registry::PutValue(c.progIdAfter, u"", REG_SZ, Utf16Bytes(u"A document"));
+        }
+        for (const auto& [key, clsid] : c.extra) platform::registry::PutValue(key, u"", REG_SZ, Utf16Bytes(clsid));
+
+        EXPECT_EQ(DllUnregisterServer(), S_OK) << c.what;
+        std::vector<std::u16string> expected = c.expected;
+        std::sort(expected.begin(), expected.end(), [](const std::u16string& a, const std::u16string& b) {
+            return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+                return std::toupper(x) < std::toupper(y);
+            });
+        });
+        auto left = platform::registry::ListKeys();
+        EXPECT_EQ(left, expected) << c.what;
+        for (const auto& [key, clsid] : c.extra) {
+            if (clsid == foreignClsid) ExpectValue(key, u"", clsid);
+        }
+    }
+}
+
+// Windows keeps a class key in each view but shares .kwb between them, so the 64- and 32-bit
+// removals each find their class key and only the first finds the handler key.
+TEST_F(ServerTest, BothArchitecturesRemoveInEitherOrder) {
+    for (const char16_t* progId : {u"", u"Kwb.Document"}) {
+        platform::registry::Clear();
+        if (*progId) platform::registry::PutValue(u".kwb", u"", REG_SZ, Utf16Bytes(progId));
+        ASSERT_EQ(DllRegisterServer(), S_OK);  // one architecture
+        ASSERT_EQ(DllRegisterServer(), S_OK);  // the other: the same keys
+        EXPECT_EQ(DllUnregisterServer(), S_OK);
+        // The other view's class key, still there when its removal runs.
+        platform::registry::PutValue(kClassKey, u"", REG_SZ, Utf16Bytes(u"KwbThumbDll.KwbThumbnailProvider Class"));
+        EXPECT_EQ(DllUnregisterServer(), S_OK);
+        std::vector<std::u16string> expected{u".kwb", u"CLSID"};
+        if (*progId) expected.push_back(progId);  // the ProgID's own key stays, without shellex
+        EXPECT_EQ(platform::registry::ListKeys(), expected);
+        // A third removal finds its class key gone, as before.
+        EXPECT_EQ(DllUnregisterServer(), MakeHr(0x80070002));
+    }
+}
+
+TEST_F(ServerTest, RemovalFailuresAreReported) {
+    struct Case {
+        const char* call;
+        std::u16string path;
+        size_t keysLeft;  // CLSID, .kwb, shellex and the handler, or all but the handler
+    } cases[] = {
+        {"RegOpenKeyExW", u".kwb" + kHandlerSuffix, 4},
+        {"RegQueryValueExW", u".kwb" + kHandlerSuffix, 4},
+        {"RegDeleteTreeW", u".kwb" + kHandlerSuffix, 4},
+        {"RegQueryInfoKeyW", u".kwb\\shellex", 3},
+        // ERROR_ACCESS_DENIED here means a subkey came meanwhile: the key stays, no failure.
+        {"RegDeleteKeyW", u".kwb\\shellex", 3},
+    };
+    for (const Case& c : cases) {
+        platform::registry::Clear();
+        ASSERT_EQ(DllRegisterServer(), S_OK);
+        platform::registry::SetFailureHook([&](const char* call, const std::u16string& path) -> LSTATUS {
+            return std::string(call) == c.call && path == c.path ? ERROR_NOT_ENOUGH_MEMORY : ERROR_SUCCESS;
+        });
+        EXPECT_EQ(DllUnregisterServer(), HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)) << c.call;
+        platform::registry::SetFailureHook(nullptr);
+        EXPECT_FALSE(platform::registry::KeyExists(kClassKey)) << c.call;
+        EXPECT_EQ(platform::registry::ListKeys().size(), c.keysLeft) << c.call;
+    }
 }
 
 TEST_F(ServerTest, RegistryFailureEndsRegistration) {
