@@ -98,10 +98,10 @@ struct Snapshot {
 };
 
 void Print(const char* label, const Snapshot& s) {
-    std::printf("%-9s after %6d requests: VmSize %lld KiB, VmRSS %lld KiB, heap in use %lld bytes, fds %lld, "
+    std::printf("%-9s after %6d requests: VmSize %lld KiB, VmRSS %lld KiB, RssAnon %lld KiB, heap in use %lld bytes, fds %lld, "
                 "image memory %lld bytes\n",
                 label, s.requests, (long long)s.process.vmSizeKiB, (long long)s.process.vmRssKiB,
-                (long long)s.process.heapInUseBytes, (long long)s.process.fds, (long long)s.imageBytes);
+                (long long)s.process.rssAnonKiB, (long long)s.process.heapInUseBytes, (long long)s.process.fds, (long long)s.imageBytes);
 }
 
 struct SoakRun {
@@ -186,7 +186,7 @@ Drift DriftPer10k(const SoakRun& run) {
     std::vector<int64_t> sizes, resident, heap;
     for (const Snapshot& s : run.snapshots) {
         sizes.push_back(s.process.vmSizeKiB);
-        resident.push_back(s.process.vmRssKiB);
+        resident.push_back(s.process.rssAnonKiB);
         heap.push_back(s.process.heapInUseBytes);
     }
     const double per10k = 10000.0 * kSteps / (run.snapshots.back().requests - run.snapshots.front().requests);
@@ -210,7 +210,7 @@ TEST(Soak, ProcessStaysFlatAndEveryCountComesBack) {
     Print("last", run.snapshots.back());
     Print("all ended", run.end);
     const Drift drift = DriftPer10k(run);
-    std::printf("drift per 10,000 requests after warm-up: VmRSS %.0f KiB, heap in use %.0f KiB (VmSize %.0f KiB, "
+    std::printf("drift per 10,000 requests after warm-up: RssAnon %.0f KiB, heap in use %.0f KiB (VmSize %.0f KiB, "
                 "shown only); %d short-lived threads\n",
                 drift.rssKiB, drift.heapKiB, drift.sizeKiB, run.shortThreads);
 
@@ -229,13 +229,13 @@ TEST(Soak, ProcessStaysFlatAndEveryCountComesBack) {
 }
 
 // The same judgement over a run that keeps 16 KiB of touched heap per request must fail on both
-// the heap in use and the resident set.
+// the heap in use and the anonymous resident memory.
 TEST(Soak, PlantedLeakIsCaught) {
     const std::vector<Document> docs = MakeDocuments();
     std::vector<std::unique_ptr<char[]>> leaked;
     const SoakRun run = RunSoak(docs, std::min(requestCount, 1000), 10, 16 * 1024, leaked);
     const Drift drift = DriftPer10k(run);
-    std::printf("with 16 KiB kept per request: drift per 10,000 requests VmRSS %.0f KiB, heap in use %.0f KiB\n",
+    std::printf("with 16 KiB kept per request: drift per 10,000 requests RssAnon %.0f KiB, heap in use %.0f KiB\n",
                 drift.rssKiB, drift.heapKiB);
     EXPECT_EQ(run.failed, 0);
     EXPECT_GT(drift.heapKiB, kDriftLimitKiB);
