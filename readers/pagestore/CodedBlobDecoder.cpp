@@ -61,8 +61,11 @@ bool CodedBlobDecoder::Prepare() {
     }
     unsigned long long frames = ZSTD_decompressBound(compressed_.get(), compressedSize_);
     if (frames == ZSTD_CONTENTSIZE_ERROR) return false;  // zstd would refuse these bytes too
+    ZstdFrameWalker blocks;
+    blocks.Feed(compressed_.get(), compressedSize_);
+    if (blocks.OversizedBlock()) return false;  // a zstd error, whatever this zstd would do
     // Frame headers may claim more than their blocks hold; allocation follows the blocks.
-    outputBound_ = std::min<uint64_t>({declaredSize_, frames, ZstdOutputLimit(compressed_.get(), compressedSize_)});
+    outputBound_ = std::min<uint64_t>({declaredSize_, frames, blocks.OutputLimit()});
     return true;
 }
 

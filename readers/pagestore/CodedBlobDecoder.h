@@ -35,7 +35,8 @@ public:
     uint64_t DeclaredSize() const { return declaredSize_; }
 
     // Reads what decoding needs. False when decoding cannot succeed: a coding other than 0xFF
-    // and 3, no memory for the compressed bytes, or bytes that are not zstd frames.
+    // and 3, no memory for the compressed bytes, bytes that are not zstd frames, or a block
+    // larger than its frame allows.
     bool Prepare();
     // After Prepare: the most bytes decoding can produce. Zstd: the declared size, capped at
     // what the frames can produce, so a false declaration never makes anyone allocate more.

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "readers/pagestore/CodedBlobDecoder.h"
+#include "readers/pagestore/ZstdFrameBound.h"
 
 namespace pagestore {
 
@@ -131,7 +132,15 @@ private:
     uint64_t delivered_ = 0;  // rows handed to the sink
 };
 
-// Stored content is the pixels themselves; bytes past the preview are not read.
+// Reads the blob's remaining pages without copying them: a page that cannot be read fails the
+// blob, as it fails reading the blob whole.
+void ReadRest(CodedBlobDecoder& decoder) {
+    const uint8_t* data;
+    while (decoder.Next(data, UINT64_MAX) != 0) {
+    }
+}
+
+// Stored content is the pixels themselves. Bytes past the preview are read but not copied.
 PreviewPush PushStored(CodedBlobDecoder& decoder, BandWriter& out) {
     if (!out.Begin()) return PreviewPush::Refused;
     const uint64_t wanted = std::min(decoder.DeclaredSize(), out.Needed());
@@ -143,6 +152,7 @@ PreviewPush PushStored(CodedBlobDecoder& decoder, BandWriter& out) {
         done += n;
         out.Commit(n);
     }
+    ReadRest(decoder);  // a failure here discards the rows delivered
     out.Finish();
     out.Done();
     return PreviewPush::Delivered;
@@ -171,7 +181,8 @@ public:
     }
     // Reads what is left, so that a page that cannot be read still fails the blob.
     void Drain() {
-        while (Refill()) Consume(size_);
+        size_ = 0;
+        ReadRest(decoder_);
     }
 
 private:
@@ -183,12 +194,11 @@ private:
 
 enum class ZstdResult { Delivered, Refused, Failed, RetryWhole };
 
-// Errors that ZSTD_decompressStream may report where ZSTD_decompressDCtx into the declared
-// size succeeds: a window above the limit or that cannot be allocated, blocks larger than the
-// frame's window. The whole-blob decode then decides.
+// The errors a sound frame meets only in the streaming decoder: a window above the limit, or
+// one that cannot be allocated. The whole-blob decode then decides. Every other error, such as
+// corruption found at the end of gigabytes, is the frame's own and ends the read at once.
 bool StreamingOnly(size_t error) {
     switch (ZSTD_getErrorCode(error)) {
-        case ZSTD_error_corruption_detected:
         case ZSTD_error_frameParameter_windowTooLarge:
         case ZSTD_error_memory_allocation: return true;
         default: return false;
@@ -222,6 +232,9 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
     ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, inPlace ? ZSTD_WINDOWLOG_MAX : ZstdWindowLogFor(declared));
     if (inPlace) ZSTD_DCtx_setParameter(dctx, ZSTD_d_stableOutBuffer, 1);
 
+    // Blocks larger than their frame allows are an error even where zstd decodes them (into a
+    // stable output buffer).
+    ZstdFrameWalker blocks;
     uint64_t produced = 0, frameStart = 0;
     unsigned long long frameSize = ZSTD_CONTENTSIZE_UNKNOWN;  // the current frame's stated size
     bool inFrame = false;  // the last call left a frame unfinished
@@ -255,17 +268,19 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
         const size_t before = output.pos;
         ZSTD_inBuffer input{in.Data(), in.Size(), 0};
         const size_t result = ZSTD_decompressStream(dctx, &output, &input);
+        blocks.Feed(in.Data(), input.pos);
         in.Consume(input.pos);
         const size_t written = output.pos - before;
         produced += written;
         // zstd's streaming decoder does not compare a frame ending in an empty block with its
         // stated size; the one-shot decoder does.
         const bool wrongSize = result == 0 && frameSize != ZSTD_CONTENTSIZE_UNKNOWN && produced - frameStart != frameSize;
-        if (ZSTD_isError(result) || (past && written) || (!inputLeft && !input.pos && !written && result) || wrongSize) {
-            // A zstd error, a byte past the declared size, the blob ending inside a frame, or
-            // a frame that ended short of its size.
+        if (ZSTD_isError(result) || (past && written) || (!inputLeft && !input.pos && !written && result) || wrongSize ||
+            blocks.OversizedBlock()) {
+            // A zstd error, a byte past the declared size, the blob ending inside a frame, a
+            // frame that ended short of its size, or an oversized block.
             out.Discard();
-            if (ZSTD_isError(result) && StreamingOnly(result)) return ZstdResult::RetryWhole;
+            if (ZSTD_isError(result) && StreamingOnly(result) && !blocks.OversizedBlock()) return ZstdResult::RetryWhole;
             in.Drain();
             return ZstdResult::Failed;
         }
@@ -277,8 +292,9 @@ ZstdResult PushZstd(CodedBlobDecoder& decoder, ZstdContextPool& pool, BandWriter
     return ZstdResult::Delivered;
 }
 
-// The whole blob decoded into one block, then pushed: for frames the streaming decoder turns
-// away although the one-shot decoder takes them.
+// The whole blob decoded into one block, then pushed: for sound frames whose window the
+// streaming decoder cannot have (above the limit, or no memory for it), as one-shot decoding
+// needs none.
 PreviewPush PushFromWholeBlob(ReadablePageStore& store, ZstdContextPool& pool, int64_t blobId, BandWriter& out) {
     CodedBlobDecoder decoder(store, pool, blobId);
     if (!decoder.Prepare()) return PreviewPush::Undecodable;

@@ -28,17 +28,19 @@ enum class PreviewPush {
 
 // Pushes the width x height preview held in coded blob `blobId` (coding 0xFF stored or 3 zstd)
 // into `sink`. The outcome is that of decoding the whole blob into one block first: a zstd
-// error anywhere (a late checksum, a frame that runs past the declared size) discards what was
-// pushed; a blob shorter than the preview gives its bytes, then zero rows; bytes beyond the
-// preview are decoded (to find errors) and dropped, except that stored bytes past the preview
-// are not read. Raises tarn::HZDError, with the store's Describe text, for a malformed blob,
-// and lets store failures through; once Begin was called, Discard comes first.
+// error anywhere (a late checksum, a frame that runs past the declared size, a block larger
+// than its frame allows) discards what was pushed; a blob shorter than the preview gives its
+// bytes, then zero rows; bytes beyond the preview are decoded (to find errors) and dropped,
+// and stored bytes past the preview are read (a page that cannot be read fails the blob).
+// Raises tarn::HZDError, with the store's Describe text, for a malformed blob, and lets store
+// failures through; once Begin was called, Discard comes first.
 PreviewPush PushPreviewBands(ReadablePageStore& store, ZstdContextPool& pool, int64_t blobId, uint32_t width,
                              uint32_t height, tarn::PreviewSink& sink);
 
 // zstd's window limit for a blob declaring `declaredSize` decoded bytes: the declared size
-// rounded up to a power of two, at least 2^10 and at most 2^31. A frame declaring a larger
-// window (one-shot decoding ignores windows) is decoded whole instead.
+// rounded up to a power of two, at least 2^10 and at most ZSTD_WINDOWLOG_MAX (2^31, or 2^30
+// in a 32-bit build). A frame declaring a larger window (one-shot decoding ignores windows) is
+// decoded whole instead.
 int ZstdWindowLogFor(uint64_t declaredSize);
 
 }  // namespace pagestore

@@ -165,16 +165,43 @@ Bytes ZstdFrames(const Bytes& decoded, const FrameOptions& options) {
     return out;
 }
 
-Bytes ZeroRleFrame(uint64_t size, bool statesSize) {
+namespace {
+
+constexpr uint32_t kZeroBlock = 128 * 1024;
+
+// A frame header with a 1 MiB window, stating `size` or nothing.
+Bytes ZeroFrameHeader(uint64_t size, bool statesSize) {
     Bytes frame = {0x28, 0xB5, 0x2F, 0xFD, static_cast<uint8_t>(statesSize ? 0xC0 : 0x00), 0x50};
     for (int i = 0; statesSize && i < 8; ++i) frame.push_back(static_cast<uint8_t>(size >> (8 * i)));
-    constexpr uint32_t kBlock = 128 * 1024;
-    const uint64_t blocks = size / kBlock;
+    return frame;
+}
+
+void AppendZeroRleBlocks(Bytes& frame, uint64_t blocks, bool endsFrame) {
     for (uint64_t b = 0; b < blocks; ++b) {
-        const uint32_t header = kBlock << 3 | 1u << 1 | (b + 1 == blocks);
+        const uint32_t header = kZeroBlock << 3 | 1u << 1 | (endsFrame && b + 1 == blocks);
         frame.insert(frame.end(), {static_cast<uint8_t>(header), static_cast<uint8_t>(header >> 8),
                                    static_cast<uint8_t>(header >> 16), 0});
     }
+}
+
+}  // namespace
+
+Bytes ZeroRleFrame(uint64_t size, bool statesSize) {
+    Bytes frame = ZeroFrameHeader(size, statesSize);
+    AppendZeroRleBlocks(frame, size / kZeroBlock, true);
+    return frame;
+}
+
+Bytes DamagedZeroFrame(uint64_t size) {
+    Bytes frame = ZeroFrameHeader(size, false);
+    AppendZeroRleBlocks(frame, size > 0 ? (size - 1) / kZeroBlock : 0, false);
+    // The last block, compressed: no literals and one sequence in the predefined codes, but
+    // its bit stream has lost the end mark.
+    const Bytes damaged = {0x00, 0x01, 0x00, 0x00};
+    const uint32_t header = static_cast<uint32_t>(damaged.size()) << 3 | 2u << 1 | 1u;
+    frame.insert(frame.end(), {static_cast<uint8_t>(header), static_cast<uint8_t>(header >> 8),
+                               static_cast<uint8_t>(header >> 16)});
+    frame.insert(frame.end(), damaged.begin(), damaged.end());
     return frame;
 }
 

@@ -63,6 +63,10 @@ Bytes ZstdFrames(const Bytes& decoded, const FrameOptions& options);
 // One frame of `size` zero bytes (a multiple of 128 KiB) in RLE blocks: 4 bytes per 128 KiB.
 // `statesSize`: the header carries the content size; the window is 1 MiB either way.
 Bytes ZeroRleFrame(uint64_t size, bool statesSize);
+// A frame of `size` zero bytes that does not state its size, damaged in its last block: RLE
+// blocks of 128 KiB up to the last one, a compressed block whose bit stream is broken, so that
+// zstd decodes everything before it and then reports corruption. Window 1 MiB.
+Bytes DamagedZeroFrame(uint64_t size);
 // A coded zstd blob: coding 3, the declared size, then `frames` as they are.
 Bytes ZstdBlob(const Bytes& frames, uint64_t declaredSize);
 

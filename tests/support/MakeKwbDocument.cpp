@@ -3,11 +3,13 @@
 //
 //   make_kwb_document OUT.kwb --png IN.png [--stored]
 //   make_kwb_document OUT.kwb --pattern WIDTH HEIGHT [--stored]
-//   make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized]
+//   make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized | --damaged]
 //
 // The preview is zstd-compressed unless --stored is given. --zero-frame writes a hostile
 // preview: 2^31 zero bytes in one 64 KB frame of RLE blocks, declared as 2^31 - 1 bytes
-// (--unsized: the frame header does not state its size).
+// (--unsized: the frame header does not state its size). With --damaged the frame holds and
+// declares the preview's own size, WIDTH x HEIGHT x 4 zero bytes, states no size, and its
+// last block is corrupt: it fails only once everything before it has been decoded.
 #include <png.h>
 
 #include <cstdio>
@@ -42,7 +44,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: make_kwb_document OUT.kwb --png IN.png [--stored]\n"
                  "       make_kwb_document OUT.kwb --pattern WIDTH HEIGHT [--stored]\n"
-                 "       make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized]\n");
+                 "       make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized | --damaged]\n");
     return 2;
 }
 
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
     const char* out = argv[1];
     testdoc::PreviewImage image;
     testdoc::Layout layout;
-    bool zeroFrame = false, unsized = false;
+    bool zeroFrame = false, unsized = false, damaged = false;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--png" && i + 1 < argc) {
@@ -72,14 +74,21 @@ int main(int argc, char** argv) {
             zeroFrame = true;
         } else if (arg == "--unsized") {
             unsized = true;
+        } else if (arg == "--damaged") {
+            damaged = true;
         } else if (arg == "--stored") {
             layout.coding = testdoc::kStored;
         } else {
             return Usage();
         }
     }
-    if (image.pixels.empty()) return Usage();
-    if (zeroFrame) layout.pixelBlob = testdoc::ZstdBlob(testdoc::ZeroRleFrame(1ull << 31, !unsized), 0x7FFFFFFF);
+    if (image.pixels.empty() || (damaged && (unsized || !zeroFrame))) return Usage();
+    if (damaged) {
+        const uint64_t size = uint64_t{image.width} * image.height * 4;
+        layout.pixelBlob = testdoc::ZstdBlob(testdoc::DamagedZeroFrame(size), size);
+    } else if (zeroFrame) {
+        layout.pixelBlob = testdoc::ZstdBlob(testdoc::ZeroRleFrame(1ull << 31, !unsized), 0x7FFFFFFF);
+    }
     testdoc::Bytes bytes = testdoc::WritePageStoreDocument(image, layout);
     FILE* f = std::fopen(out, "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {

@@ -4,6 +4,7 @@
 // generated documents and under faults injected mid-stream.
 #include <gtest/gtest.h>
 
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_WINDOWLOG_MAX
 #include <zstd.h>
 
 #include <algorithm>
@@ -148,34 +149,118 @@ TEST_F(PreviewBands, LargePreviewArrivesInBands) {
     }
 }
 
-// Handmade frames that the streaming decoder refuses although the one-shot decoder takes them:
-// a window above what the declared size needs, a raw block larger than the frame's window.
-TEST_F(PreviewBands, FramesOnlyTheOneShotDecoderTakesStillDecode) {
+// A frame whose window is above what the declared size needs: the streaming decoder refuses
+// it, a sound frame, so it is decoded whole as the one-shot decoder does.
+TEST_F(PreviewBands, FramesAskingForALargerWindowStillDecode) {
     // Larger than a band and spread over pages, so that zstd decodes it as a stream.
     const PreviewImage image = testdoc::MakeTestPattern(300, 300, 9);
     const Bytes pixels = testdoc::PixelBytes(image);
     FrameOptions bigWindow;
     bigWindow.contentSize = false;
     bigWindow.windowLog = 24;  // declared 360000 bytes: the stream allows 2^19
-    // Window 2^10, a content size (so zstd's bound is not the window), one raw block of it all.
+    Layout layout;
+    layout.pixelBlob = testdoc::ZstdBlob(testdoc::ZstdFrames(pixels, bigWindow), pixels.size());
+    const Bytes document = testdoc::WritePageStoreDocument(image, layout);
+    IStream* stream = testdoc::CreateMemoryStream(document);
+    const Outcome out = Banded(stream);
+    stream->Release();
+    EXPECT_EQ(out.kind, Outcome::Preview);
+    EXPECT_EQ(out.pixels, image.pixels);
+    ExpectSameOutcome(document);
+}
+
+// A raw or RLE block larger than its frame's window breaks the format. Whether zstd decodes
+// it depends on its version and on how it is asked (one-shot, streaming, into a stable
+// buffer), so it is a zstd error everywhere: the preview is untouched.
+TEST_F(PreviewBands, BlocksLargerThanTheirWindowAreAZstdError) {
+    const PreviewImage image = testdoc::MakeTestPattern(160, 120, 2);  // 76800 bytes
+    const Bytes pixels = testdoc::PixelBytes(image);
     const uint32_t size = uint32_t(pixels.size());
-    Bytes rawFrame = {0x28, 0xB5, 0x2F, 0xFD, 0x80, 0x00,  // 4-byte content size, window descriptor
-                      uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)};
-    const uint32_t header = uint32_t(pixels.size()) << 3 | 1u;
-    rawFrame.insert(rawFrame.end(), {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16)});
-    rawFrame.insert(rawFrame.end(), pixels.begin(), pixels.end());
-    for (const Bytes& frames : {testdoc::ZstdFrames(pixels, bigWindow), rawFrame}) {
-        SCOPED_TRACE(frames.size());
-        Layout layout;
-        layout.pixelBlob = testdoc::ZstdBlob(frames, pixels.size());
-        const Bytes document = testdoc::WritePageStoreDocument(image, layout);
-        IStream* stream = testdoc::CreateMemoryStream(document);
-        const Outcome out = Banded(stream);
+    // Window 2^10 (or 2^20), with or without a 4-byte content size, one block of it all.
+    auto frame = [&](bool rle, bool sized, uint8_t window) {
+        Bytes f = {0x28, 0xB5, 0x2F, 0xFD, uint8_t(sized ? 0x80 : 0x00), window};
+        if (sized) f.insert(f.end(), {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)});
+        const uint32_t header = size << 3 | (rle ? 2u : 0u) | 1u;
+        f.insert(f.end(), {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16)});
+        if (rle) f.push_back(0x7F);
+        else f.insert(f.end(), pixels.begin(), pixels.end());
+        return f;
+    };
+    for (bool rle : {false, true}) {
+        for (bool sized : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (rle ? "RLE" : "raw") << (sized ? ", sized" : ", unsized"));
+            Layout layout;
+            layout.pixelBlob = testdoc::ZstdBlob(frame(rle, sized, 0x00), pixels.size());
+            const Bytes document = testdoc::WritePageStoreDocument(image, layout);
+            IStream* stream = testdoc::CreateMemoryStream(document);
+            EXPECT_EQ(Reference(stream).kind, Outcome::Untouched);
+            stream->Release();
+            ExpectSameOutcome(document);
+            // The same block in a 1 MiB window is sound.
+            layout.pixelBlob = testdoc::ZstdBlob(frame(rle, sized, 0x50), pixels.size());
+            stream = testdoc::CreateMemoryStream(testdoc::WritePageStoreDocument(image, layout));
+            EXPECT_EQ(Reference(stream).kind, Outcome::Preview);
+            stream->Release();
+        }
+    }
+}
+
+// Stored bytes past the preview are read, as reading the blob whole reads them: a page of
+// them that cannot be read fails the blob, though the preview's own rows were all there.
+TEST_F(PreviewBands, StoredBytesPastThePreviewFailAsTheWholeReadFails) {
+    const PreviewImage image = testdoc::MakeTestPattern(300, 200, 5);  // 240000 bytes: data pages 0-3
+    Bytes longer = testdoc::PixelBytes(image);
+    longer.resize(longer.size() + 30000, 0x3C);  // data page 4 holds only bytes past the preview
+    Layout layout;
+    layout.pixelBlob = testdoc::StoredCoding(longer);
+    layout.pixelForm = BlobForm::Paged;
+    const testdoc::DocumentInfo sound = testdoc::BuildPageStoreDocument(image, layout);
+    const uint64_t pixelHead = sound.writer.FidxOf(sound.pixelBlobVidx);
+    const int64_t lastData = int64_t(sound.file.PeekU64(pixelHead, 17 + 8 * 4));
+    ASSERT_EQ(sound.file.PeekU64(pixelHead, 17 + 8 * 5), 0u) << "five data pages";
+    ASSERT_EQ((sound.writer.FidxOf(lastData) + 1) * testdoc::kPageSize, sound.file.size) << "the last page";
+    {
+        IStream* stream = testdoc::CreateMemoryStream(sound.file.Flatten());
+        EXPECT_EQ(Banded(stream).kind, Outcome::Preview);
         stream->Release();
-        EXPECT_EQ(out.kind, Outcome::Preview);
-        EXPECT_EQ(out.pixels, image.pixels);
+    }
+
+    testdoc::PageFile cut = sound.file;
+    cut.size -= 1000;
+    testdoc::PageFile pastTheEnd = sound.file;
+    // The map entry (head page, after 28 bytes, 16 per entry, file page in the second 8) names
+    // a file page beyond the file.
+    ASSERT_LT(lastData, 4000);
+    pastTheEnd.PokeU64(1, 28 + 16 * size_t(lastData) + 8, sound.file.size / testdoc::kPageSize + 3);
+    for (const auto& [name, file] : {std::pair{"file cut inside the last page", cut},
+                                     std::pair{"last data page mapped past the end", pastTheEnd}}) {
+        SCOPED_TRACE(name);
+        const Bytes document = file.Flatten();
+        IStream* stream = testdoc::CreateMemoryStream(document);
+        EXPECT_EQ(Reference(stream).kind, Outcome::Box);
+        stream->Release();
         ExpectSameOutcome(document);
     }
+}
+
+// A frame that fails in its last block is decoded once: its error is the frame's own, not one
+// that a whole-blob decode could get past, so the blob's pages are read once and the frame is
+// not decoded again into a block of the declared size.
+TEST_F(PreviewBands, CorruptFrameIsDecodedOnce) {
+    const uint32_t w = 1024, h = 1024;  // 4 MiB of zeros: many bands
+    Layout layout;
+    layout.pixelBlob = testdoc::ZstdBlob(testdoc::DamagedZeroFrame(uint64_t{w} * h * 4), uint64_t{w} * h * 4);
+    layout.pixelForm = BlobForm::Paged;
+    PreviewImage image;
+    image.width = w, image.height = h;
+    image.pixels.assign(1, 0);  // the blob stands for the pixels
+    const Bytes document = testdoc::WritePageStoreDocument(image, layout);
+    int referenceReads = 0, bandedReads = 0, wholeReads = 0;
+    EXPECT_EQ(Run(document, {}, Reference, &referenceReads).kind, Outcome::Untouched);
+    EXPECT_EQ(Run(document, {}, Banded, &bandedReads).kind, Outcome::Untouched);
+    EXPECT_EQ(Run(document, {}, Whole, &wholeReads).kind, Outcome::Untouched);
+    EXPECT_EQ(bandedReads, referenceReads);
+    EXPECT_EQ(wholeReads, referenceReads);
 }
 
 // Faults that surface after rows were pushed: every read of the stream failing in turn, frames
@@ -292,7 +377,7 @@ TEST(ZstdWindowLog, FollowsTheDeclaredSize) {
         uint64_t declared;
         int log;
     } cases[] = {{0, 10}, {1, 10}, {1024, 10}, {1025, 11}, {4 << 20, 22}, {(4 << 20) + 1, 23},
-                 {0x7FFFFFFF, 31}, {1ull << 40, 31}};
+                 {0x3FFFFFFF, 30}, {0x7FFFFFFF, ZSTD_WINDOWLOG_MAX}, {1ull << 40, ZSTD_WINDOWLOG_MAX}};
     for (const auto& c : cases) EXPECT_EQ(pagestore::ZstdWindowLogFor(c.declared), c.log) << c.declared;
 }
 

@@ -5,6 +5,7 @@
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_decompressBound
 #include <zstd.h>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -96,6 +97,54 @@ TEST(ZstdOutputLimit, FramesByTheirBlocks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(pagestore::ZstdOutputLimit(c.frames.data(), c.frames.size()), c.limit);
+        // Fed in pieces, as a streaming decoder consumes them: the same count.
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{5}, size_t{64}}) {
+            pagestore::ZstdFrameWalker walker;
+            for (size_t at = 0; at < c.frames.size(); at += piece)
+                walker.Feed(c.frames.data() + at, std::min(piece, c.frames.size() - at));
+            EXPECT_EQ(walker.OutputLimit(), c.limit) << "in pieces of " << piece;
+            EXPECT_FALSE(walker.OversizedBlock());
+        }
+    }
+}
+
+// A block may be no larger than min(window, 128 KiB): raw and RLE blocks by what they make,
+// compressed blocks by their own size. A frame stating its size in one segment has that size
+// as its window.
+TEST(ZstdFrameWalker, FindsBlocksLargerThanTheirFrameAllows) {
+    auto header = [](uint8_t descriptor, uint8_t window, std::optional<uint8_t> size = std::nullopt) {
+        Bytes h = {0x28, 0xB5, 0x2F, 0xFD, descriptor};
+        h.push_back(size ? *size : window);  // a single-segment header has no window byte
+        return h;
+    };
+    const Bytes window1k = header(0x00, 0x00), window128k = header(0x00, 0x38), window2m = header(0x00, 0x58);
+    const Bytes oneSegment100 = header(0x20, 0, uint8_t{100});  // single segment, content size 100
+    const struct {
+        const char* name;
+        Bytes head;
+        uint32_t type, size;
+        bool oversized;
+    } cases[] = {
+        {"raw block of the window", window1k, 0, 1024, false},
+        {"raw block a byte over the window", window1k, 0, 1025, true},
+        {"RLE block of 76800 in 1 KiB", window1k, 1, 76800, true},
+        {"RLE block of 128 KiB in 128 KiB", window128k, 1, 128 * 1024, false},
+        {"RLE block over 128 KiB in 2 MiB", window2m, 1, 128 * 1024 + 1, true},
+        {"compressed block over the window", window1k, 2, 1025, true},
+        {"raw block of the stated size", oneSegment100, 0, 100, false},
+        {"raw block over the stated size", oneSegment100, 0, 101, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes frame = c.head;
+        Block(frame, c.type, c.size, true, c.type == 1 ? Bytes{7} : Bytes(c.size, 7));
+        for (size_t piece : {size_t{1}, frame.size()}) {
+            pagestore::ZstdFrameWalker walker;
+            for (size_t at = 0; at < frame.size(); at += piece)
+                walker.Feed(frame.data() + at, std::min(piece, frame.size() - at));
+            EXPECT_EQ(walker.OversizedBlock(), c.oversized) << "in pieces of " << piece;
+            EXPECT_NE(walker.OutputLimit(), kUnknown);
+        }
     }
 }
 
