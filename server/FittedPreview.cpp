@@ -9,8 +9,10 @@ bool FittedPreview::Begin(int32_t width, int32_t height) {
     Discard();
     if (width < 1 || height < 1) return false;
     const FittedSize fit = FitIntoSquare(width, height, cx_);
-    // An image that cannot be sized stays 1 x 1 and the preview is scaled into that.
-    fitted_.Resize(fit.width, fit.height);
+    if (!fitted_.Resize(fit.width, fit.height)) {
+        outOfMemory_ = true;
+        return false;
+    }
     if (!resampler_.Begin(fitted_, width, height)) return false;
     begun_ = true;
     height_ = height;

@@ -14,6 +14,7 @@ class FittedPreview final : public tarn::PreviewSink {
 public:
     explicit FittedPreview(UINT cx) : cx_(cx) {}
 
+    // False when the fitted image or the resampler's buffers cannot be allocated.
     bool Begin(int32_t width, int32_t height) override;
     void Rows(const uint32_t* rows, int32_t count) override;
     void Discard() override;
@@ -24,6 +25,10 @@ public:
     // Fits the preview a reader leaves untouched: a fresh 1 x 1 image, as readers get it.
     void FitUntouched();
 
+    // Begin found no memory for the fitted image. The request must fail as out of memory: a
+    // smaller picture handed out instead would be kept by the host as the thumbnail.
+    bool OutOfMemory() const { return outOfMemory_; }
+
     // The fitted image, once Complete() (or after FitUntouched()).
     const tarn::CImage32& Image() const { return fitted_; }
 
@@ -32,6 +37,7 @@ private:
     tarn::CImage32 fitted_;
     tarn::BandResampler resampler_;
     bool begun_ = false;
+    bool outOfMemory_ = false;
     int32_t height_ = 0;
     int32_t received_ = 0;
 };

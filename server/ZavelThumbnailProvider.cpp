@@ -117,9 +117,11 @@ HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHA
     FittedPreview preview(cx);
     const bool read = reader_(preview, stream_);
     ReleaseStream();
+    // No memory is no answer: the host asks again later, where a picture would be kept.
+    if (preview.OutOfMemory()) return E_OUTOFMEMORY;
     if (!read) return S_FALSE;
     if (!preview.Complete()) preview.FitUntouched();
-    if (!preview.Complete()) throw std::bad_alloc();
+    if (!preview.Complete()) return E_OUTOFMEMORY;
 
     // Centred on a transparent square; the fitted image goes straight into the bitmap.
     const tarn::CImage32& fitted = preview.Image();

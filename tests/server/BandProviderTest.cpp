@@ -2,9 +2,11 @@
 // gave, byte for byte and outcome for outcome.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 
 #include "ProviderDocuments.h"
+#include "memory/GeneralHeap.h"
 #include "server/ClassFactory.h"
 #include "tests/support/FaultyStream.h"
 #include "tests/support/WholePreviewThumbnail.h"
@@ -162,6 +164,61 @@ TEST_F(BandProvider, DiscardsAndIncompleteReadsGiveTheUntouchedOutcome) {
         const PreviewReader reader = [&c](tarn::PreviewSink& sink, IStream*) { return c.read(sink); };
         for (UINT cx : {1u, 7u, 30u, 40u, 41u, 256u})
             EXPECT_TRUE(Same(Request(reader, any, cx), Whole(*c.like, any, cx))) << c.what << " at " << cx;
+    }
+}
+
+// While alive, image memory of one byte count cannot be had (the general heap serves every
+// size but the pools' 16, 64 and 128 KiB).
+class NoMemoryForImagesOf {
+public:
+    explicit NoMemoryForImagesOf(size_t bytes) {
+        refused = bytes;
+        tarn::SetGeneralHeapAllocateForTesting(&Allocate);
+    }
+    ~NoMemoryForImagesOf() { tarn::SetGeneralHeapAllocateForTesting(nullptr); }
+    NoMemoryForImagesOf(const NoMemoryForImagesOf&) = delete;
+    NoMemoryForImagesOf& operator=(const NoMemoryForImagesOf&) = delete;
+
+private:
+    static void* Allocate(size_t bytes) { return bytes == refused ? nullptr : std::malloc(bytes); }
+    static inline size_t refused = 0;
+};
+
+// An image that cannot be allocated fails the request as out of memory, so that the host asks
+// again later: a one-pixel preview or a bare transparent canvas handed out instead would be
+// kept as the document's thumbnail.
+TEST_F(BandProvider, ImagesThatCannotBeAllocatedFailTheRequest) {
+    std::mt19937 rng(22);
+    testdoc::Layout undecodable;
+    undecodable.coding = 7;
+    const struct {
+        const char* what;
+        testdoc::Bytes document;
+        size_t refused;  // bytes of the image that cannot be had
+        HRESULT provider, whole;
+    } cases[] = {
+        {"fitted 256 x 170", testdoc::WritePageStoreDocument(RandomPreview(300, 200, 0, rng)), 256 * 170 * 4,
+         E_OUTOFMEMORY, E_OUTOFMEMORY},
+        {"fitted 256 x 256 for an undecodable preview",
+         testdoc::WritePageStoreDocument(RandomPreview(300, 200, 0, rng), undecodable), 256 * 256 * 4, E_OUTOFMEMORY,
+         E_OUTOFMEMORY},
+        // Only the whole-preview path has a canvas; the provider places the preview straight
+        // into the bitmap.
+        {"canvas 256 x 256", testdoc::WritePageStoreDocument(RandomPreview(256, 170, 2, rng)), 256 * 256 * 4, S_OK,
+         E_OUTOFMEMORY},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Result sound = ThroughFactory(c.document, 256);
+        ASSERT_EQ(sound.hr, S_OK);
+        ASSERT_TRUE(Same(Whole(ReadPageStoreThumbnail, c.document, 256), sound));
+        NoMemoryForImagesOf fault(c.refused);
+        const Result provider = ThroughFactory(c.document, 256);
+        EXPECT_EQ(provider.hr, c.provider);
+        if (c.provider == S_OK) {
+            EXPECT_TRUE(Same(provider, sound));
+        }
+        EXPECT_EQ(Whole(ReadPageStoreThumbnail, c.document, 256).hr, c.whole);
     }
 }
 

@@ -16,8 +16,9 @@ HRESULT WholePreviewThumbnail(const ImageReader& reader, IStream* stream, UINT c
 
     const FittedSize fit = FitIntoSquare(source.Width(), source.Height(), cx);
     const tarn::CImage32* placed = &source;
+    // Images that cannot be allocated fail the request; they are never handed out smaller.
     if (std::max(fit.width, 1) != source.Width() || std::max(fit.height, 1) != source.Height()) {
-        scaled.Resize(fit.width, fit.height);
+        if (!scaled.Resize(fit.width, fit.height)) return E_OUTOFMEMORY;
         tarn::Resample(scaled, source, scaled.Width(), scaled.Height());
         placed = &scaled;
     }
@@ -25,7 +26,7 @@ HRESULT WholePreviewThumbnail(const ImageReader& reader, IStream* stream, UINT c
     const tarn::CImage32* picture = placed;
     tarn::CImage32 canvas;
     if (!(placed->Width() == n && placed->Height() == n)) {
-        canvas.Resize(n, n);
+        if (!canvas.Resize(n, n)) return E_OUTOFMEMORY;
         canvas.Fill(0x00000000u);
         tarn::BlendParams params;
         params.reserved = -1;

@@ -9,7 +9,8 @@
 
 namespace testdoc {
 
-// S_OK with *bitmap (the caller deletes it), or S_FALSE as the provider would return it.
+// S_OK with *bitmap (the caller deletes it), S_FALSE as the provider would return it, or
+// E_OUTOFMEMORY when the scaled image or the canvas cannot be allocated.
 HRESULT WholePreviewThumbnail(const ImageReader& reader, IStream* stream, UINT cx, HBITMAP* bitmap);
 
 }  // namespace testdoc
