@@ -244,11 +244,13 @@ void ZstdCorpus(const fs::path& dir) {
 // Replayed with the regressions: no allocation may follow a claim beyond the preview's size.
 void HostileInputs(const fs::path& root) {
     const uint64_t fullPreview = uint64_t{16384} * 16384 * 4;
+    const uint64_t zeroPreview = uint64_t{23170} * 23170 * 4;
     const Bytes tiny = testdoc::PixelBytes(Pattern(4, 4));
     struct Hostile {
         const char* name;
         Bytes pixelBlob;
         uint32_t width, height;
+        bool forDecodeBlob = true;
     };
     // zstd frame header with an 8-byte content size over one empty last raw block.
     Bytes lyingFrame = {3};
@@ -256,10 +258,20 @@ void HostileInputs(const fs::path& root) {
     lyingFrame.insert(lyingFrame.end(), {0x28, 0xB5, 0x2F, 0xFD, 0xC0, 0x38});
     for (int i = 0; i < 8; ++i) lyingFrame.push_back(static_cast<uint8_t>(0x7FFFFFFFull >> (8 * i)));
     lyingFrame.insert(lyingFrame.end(), {1, 0, 0});
+    // A one-byte skippable frame in front puts a zero byte (an RLE block's value) at the end of
+    // every data page: page records cannot hold a page whose last byte is not zero.
+    Bytes damagedFrame = {0x50, 0x2A, 0x4D, 0x18, 1, 0, 0, 0, 0};
+    const Bytes damaged = testdoc::DamagedZeroFrame(zeroPreview);
+    damagedFrame.insert(damagedFrame.end(), damaged.begin(), damaged.end());
     const Hostile hostile[] = {
         {"claim_16384_stored_64_bytes", testdoc::StoredCoding(tiny), 16384, 16384},
         {"claim_16384_zstd_declared_full", testdoc::ZstdCoding(tiny, 3, fullPreview), 16384, 16384},
         {"frame_claims_2gib_over_empty_block", lyingFrame, 1, 1},
+        // 2 GiB of zeros for a 23170 x 23170 preview in a 64 KB frame that states no size and
+        // fails in its last block: the request decodes it once, through one band. DecodeBlob
+        // decodes it into a block of 2 GiB, as reading the blob whole must, so it is no input
+        // for fuzz_decode_blob.
+        {"damaged_2gib_zero_frame_23170", testdoc::ZstdBlob(damagedFrame, zeroPreview), 23170, 23170, false},
     };
     for (const Hostile& h : hostile) {
         testdoc::PageStoreWriter writer;
@@ -274,6 +286,7 @@ void HostileInputs(const fs::path& root) {
         Bytes provider = U16(256);
         provider.insert(provider.end(), records.begin(), records.end());
         WriteSeed(root / "fuzz_pagestore_provider", h.name, provider);
+        if (!h.forDecodeBlob) continue;
         Bytes blob = U16(5);
         blob.insert(blob.end(), records.begin(), records.end());
         WriteSeed(root / "fuzz_decode_blob", h.name, blob);
