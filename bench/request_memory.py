@@ -7,6 +7,11 @@ child's peak resident set from wait4. The figure reported is that peak minus the
 the same process asked for a 1 x 1 preview at cx 1 (libraries, heap set-up: the baseline),
 against the bound 2 * cx^2 * 4 bytes + 16 MiB + the zstd frame's window.
 
+Then one hostile document: a 23170 x 23170 preview whose frame holds 4 * 23170^2 zero bytes in
+64 KB of RLE blocks, states no size and is corrupt in its last block (make_kwb_document
+--zero-frame 23170 23170 --damaged). It must be decoded once, through one band: at cx 256, under
+1 s of CPU (user + system) and 64 MiB above the baseline.
+
     bench/request_memory.py [BUILD_DIR]      # default: build
 """
 import os
@@ -17,13 +22,19 @@ import tempfile
 MiB = 1 << 20
 
 
-def peak_rss(argv):
-    """Peak resident set of the command in bytes; the command must succeed."""
-    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + argv, stdout=subprocess.DEVNULL,
+def measure(argv):
+    """Peak resident set in bytes and CPU seconds (user + system) of the command, which must
+    succeed."""
+    result = subprocess.run(["/usr/bin/time", "-f", "%M %U %S"] + argv, stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE, text=True)
     if result.returncode != 0:
         sys.exit("failed: " + " ".join(argv) + "\n" + result.stderr)
-    return int(result.stderr.strip().splitlines()[-1]) * 1024
+    rss, user, system = result.stderr.strip().splitlines()[-1].split()
+    return int(rss) * 1024, float(user) + float(system)
+
+
+def peak_rss(argv):
+    return measure(argv)[0]
 
 
 def zstd_window(width, height):
@@ -43,10 +54,10 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "out.bmp")
 
-        def document(w, h):
-            path = os.path.join(tmp, f"{w}x{h}.kwb")
+        def document(w, h, kind="--pattern", *extra):
+            path = os.path.join(tmp, f"{w}x{h}{kind}{''.join(extra)}.kwb")
             if not os.path.exists(path):
-                subprocess.run([writer, path, "--pattern", str(w), str(h)], check=True, stdout=subprocess.DEVNULL)
+                subprocess.run([writer, path, kind, str(w), str(h), *extra], check=True, stdout=subprocess.DEVNULL)
             return path
 
         baseline = min(peak_rss([kwbthumb, "-s", "1", document(1, 1), out]) for _ in range(3))
@@ -62,7 +73,15 @@ def main():
                 worst = max(worst, above / bound)
                 print(f"{w:>5} x {h:<5} {cx:>5} {peak / MiB:>7.1f}Mi {above / MiB:>7.1f}Mi {bound / MiB:>7.1f}Mi"
                       + ("" if above <= bound else "  over"))
-        return 0 if worst <= 1.0 else 1
+
+        damaged = document(23170, 23170, "--zero-frame", "--damaged")
+        runs = [measure([kwbthumb, "-s", "256", damaged, out]) for _ in range(3)]
+        above = min(peak for peak, _ in runs) - baseline
+        cpu = sorted(seconds for _, seconds in runs)[1]
+        ok = above <= 64 * MiB and cpu < 1.0
+        print(f"damaged 2 GiB zero frame, 23170 x 23170 at cx 256: {above / MiB:.1f} MiB above the baseline "
+              f"(target 64), {cpu:.2f} s CPU, median of 3 (target 1)" + ("" if ok else "  over"))
+        return 0 if worst <= 1.0 and ok else 1
 
 
 if __name__ == "__main__":
