@@ -4,7 +4,8 @@
 //
 //   make_fuzz_seeds <fuzz/corpus directory> [<fuzz/regressions directory>]
 //
-// With the second directory it also writes the hand-made hostile documents there.
+// With the second directory it also writes the hand-made hostile documents there, and those
+// that decode gigabytes into the hostile/ directory beside it.
 // Existing files of the same names are overwritten; nothing else there is touched.
 #include <cstdint>
 #include <cstdio>
@@ -251,6 +252,7 @@ void HostileInputs(const fs::path& root) {
         Bytes pixelBlob;
         uint32_t width, height;
         bool forDecodeBlob = true;
+        bool decodesGigabytes = false;  // too slow for the fuzzer's timeout: hostile/, not regressions/
     };
     // zstd frame header with an 8-byte content size over one empty last raw block.
     Bytes lyingFrame = {3};
@@ -271,7 +273,7 @@ void HostileInputs(const fs::path& root) {
         // fails in its last block: the request decodes it once, through one band. DecodeBlob
         // decodes it into a block of 2 GiB, as reading the blob whole must, so it is no input
         // for fuzz_decode_blob.
-        {"damaged_2gib_zero_frame_23170", testdoc::ZstdBlob(damagedFrame, zeroPreview), 23170, 23170, false},
+        {"damaged_2gib_zero_frame_23170", testdoc::ZstdBlob(damagedFrame, zeroPreview), 23170, 23170, false, true},
     };
     for (const Hostile& h : hostile) {
         testdoc::PageStoreWriter writer;
@@ -285,7 +287,8 @@ void HostileInputs(const fs::path& root) {
         }
         Bytes provider = U16(256);
         provider.insert(provider.end(), records.begin(), records.end());
-        WriteSeed(root / "fuzz_pagestore_provider", h.name, provider);
+        WriteSeed((h.decodesGigabytes ? root.parent_path() / "hostile" : root) / "fuzz_pagestore_provider", h.name,
+                  provider);
         if (!h.forDecodeBlob) continue;
         Bytes blob = U16(5);
         blob.insert(blob.end(), records.begin(), records.end());
@@ -305,6 +308,10 @@ int main(int argc, char** argv) {
     SchemaCorpus(root / "fuzz_schema_verifier");
     ArchiveCorpus(root / "fuzz_archive_provider");
     ZstdCorpus(root / "fuzz_zstd_limit");
-    if (argc == 3) HostileInputs(argv[2]);
+    if (argc == 3) {
+        fs::path regressions(argv[2]);
+        if (!regressions.has_filename()) regressions = regressions.parent_path();  // a trailing '/'
+        HostileInputs(regressions);
+    }
     return failures ? 1 : 0;
 }
