@@ -24,7 +24,8 @@ PreviewReader ReaderOfKind(int32_t kind) {
 
 ClassFactory::ClassFactory(int32_t kind) : kind_(kind) { ModuleAddRef(); }
 
-ClassFactory::~ClassFactory() { ModuleRelease(); }
+// Its module reference goes in Release, once the object is gone.
+ClassFactory::~ClassFactory() = default;
 
 HRESULT ClassFactory::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB table[] = {
@@ -38,7 +39,10 @@ ULONG ClassFactory::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&r
 
 ULONG ClassFactory::Release() {
     LONG n = InterlockedDecrement(&refCount_);
-    if (n == 0) delete this;
+    if (n == 0) {
+        delete this;
+        ModuleRelease();
+    }
     return static_cast<ULONG>(n);
 }
 

@@ -11,6 +11,8 @@ extern const CLSID CLSID_KwbThumbnailProvider;
 void ModuleAddRef();
 void ModuleRelease();
 LONG ModuleObjectCount();
+// From a ModuleRelease on, DllCanUnloadNow may say S_OK and the DLL be unmapped: an object
+// gives its reference back in Release after `delete this`, as the last thing it does.
 
 // Stores the module handle and turns off thread notifications; the process-attach step.
 void AttachModule(HMODULE module);

@@ -11,10 +11,8 @@
 
 ZavelThumbnailProvider::ZavelThumbnailProvider(PreviewReader reader) : reader_(std::move(reader)) { ModuleAddRef(); }
 
-ZavelThumbnailProvider::~ZavelThumbnailProvider() {
-    ReleaseStream();
-    ModuleRelease();
-}
+// Its module reference goes in Release, after the members are destroyed.
+ZavelThumbnailProvider::~ZavelThumbnailProvider() { ReleaseStream(); }
 
 HRESULT ZavelThumbnailProvider::QueryInterface(REFIID riid, void** ppv) {
     // The first entry answers IUnknown, which makes it the object's identity.
@@ -30,7 +28,10 @@ ULONG ZavelThumbnailProvider::AddRef() { return static_cast<ULONG>(InterlockedIn
 
 ULONG ZavelThumbnailProvider::Release() {
     LONG n = InterlockedDecrement(&refCount_);
-    if (n == 0) delete this;
+    if (n == 0) {
+        delete this;
+        ModuleRelease();
+    }
     return static_cast<ULONG>(n);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -331,6 +332,25 @@ TEST_F(ProviderTest, ObjectCountFollowsProviders) {
     EXPECT_EQ(static_cast<IInitializeWithStream*>(second)->Release(), 0u);
     EXPECT_EQ(ModuleObjectCount(), baseCount + 1);
     EXPECT_EQ(StreamRefs(), 1u);
+}
+
+// DllCanUnloadNow must not say S_OK while a dying provider still runs code of the module:
+// its members (here the reader, and the stream it gives back) are destroyed first.
+TEST_F(ProviderTest, ModuleCountOutlivesTheMembers) {
+    struct Witness {
+        LONG* seen;
+        ~Witness() {
+            if (seen) *seen = ModuleObjectCount();
+        }
+    };
+    LONG seenByReader = -1;
+    auto witness = std::make_shared<Witness>(Witness{&seenByReader});
+    auto* dying = new ZavelThumbnailProvider([witness](tarn::PreviewSink&, IStream*) { return false; });
+    witness.reset();  // the provider's reader now holds the only reference
+    const LONG alive = ModuleObjectCount();
+    EXPECT_EQ(static_cast<IThumbnailProvider*>(dying)->Release(), 0u);
+    EXPECT_EQ(seenByReader, alive);
+    EXPECT_EQ(ModuleObjectCount(), alive - 1);
 }
 
 }  // namespace
