@@ -1,4 +1,4 @@
-# Cross-compiling for Windows with mingw-w64 (posix thread model), used by
+# Cross-compiling for Windows with mingw-w64 (win32 thread model), used by
 # scripts/build-windows. THUMB_MINGW_ARCH is x64 (default) or x86 (32-bit). THUMB_MINGW_DEPS
 # names the folder where that script stages the target's own libraries (include/, lib/,
 # lib/pkgconfig/); it is searched like a sysroot.
@@ -27,8 +27,15 @@ else()
 endif()
 set(CMAKE_C_FLAGS_INIT "${THUMB_MINGW_FLAGS_${THUMB_MINGW_ARCH}}")
 set(CMAKE_CXX_FLAGS_INIT "${THUMB_MINGW_FLAGS_${THUMB_MINGW_ARCH}}")
-set(CMAKE_C_COMPILER ${THUMB_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${THUMB_MINGW_TRIPLE}-g++-posix)
+# The win32 thread model: the posix model links the POSIX thread layer (winpthreads) into
+# the DLL, whose start-up takes a TLS slot, a heap block and a thread record (an event and a
+# duplicated thread handle) at every load and never gives them back; a host that loads the
+# DLL a thousand times dies in LoadLibrary. Nothing built here uses std::thread, std::mutex
+# or std::condition_variable, which this model lacks in GCC 12 (the pools use slim locks, the
+# tools CreateThread). scripts/build-windows reads this line.
+set(THUMB_MINGW_THREADS win32)
+set(CMAKE_C_COMPILER ${THUMB_MINGW_TRIPLE}-gcc-${THUMB_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${THUMB_MINGW_TRIPLE}-g++-${THUMB_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${THUMB_MINGW_TRIPLE}-windres)
 
 if(NOT THUMB_MINGW_DEPS)

@@ -19,6 +19,7 @@ HMODULE attachedModule = nullptr;
 
 void AttachModule(HMODULE module) {
     attachedModule = module;
+    // Fails in the DLL (see Module.h); harmless, since DllMain ignores thread notifications.
     DisableThreadLibraryCalls(module);
 }
 

@@ -14,7 +14,12 @@ LONG ModuleObjectCount();
 // From a ModuleRelease on, DllCanUnloadNow may say S_OK and the DLL be unmapped: an object
 // gives its reference back in Release after `delete this`, as the last thing it does.
 
-// Stores the module handle and turns off thread notifications; the process-attach step.
+// Stores the module handle and asks for no thread notifications; the process-attach step.
+// DisableThreadLibraryCalls fails for this DLL (it has a TLS directory, which a module with
+// TLS callbacks cannot do without), so thread notifications stay on. The runtime relies on
+// that: its TLS callback frees each ending thread's variables
+// (platform/windows/runtime/ThreadRuntime.cpp). The pools rely on nothing of the kind: the
+// system calls their fiber-local-storage callback at every thread's exit.
 void AttachModule(HMODULE module);
 HMODULE AttachedModule();
 // The module is unloaded while the process goes on: with no object alive, the image memory

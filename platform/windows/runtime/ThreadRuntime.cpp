@@ -1,16 +1,22 @@
 // The compiler runtime's thread support, linked into the DLL in place of the statically linked
 // runtime's own, so that nothing it keeps outlives a thread or an unload.
 //
-// The runtime's versions sit on its POSIX thread layer, which makes a record (a duplicated
-// thread handle and an event) for every thread that touches thread-local storage or waits in
-// a one-time initialisation, and frees it only in its thread-detach callback. A thread still
-// alive when the module is unloaded, the unloading thread among them, never gets that callback
-// from this module, and the layer's process-wide locks (two semaphores and an event) are never
-// closed: each load of the DLL left them behind in the host.
+// The DLL is built with the win32 thread model (cmake/mingw-w64.cmake), so no POSIX thread
+// layer is linked in. The runtime's own thread-local storage would still take a TLS slot per
+// load (libgcc's emulated TLS key, never freed) and keep each thread's variables until that
+// thread ends, which for a thread alive at the unload is never; its static-local guards take
+// a semaphore per load.
 //
 // Here thread-local variables live in a Win32 TLS slot, freed at thread detach and, for every
 // thread, at unload; static-local initialisation uses a slim lock and a condition variable,
 // which hold no kernel object. At unload the runtime's emergency exception pool is freed too.
+//
+// Thread detach reaches this module through its TLS callback (.CRT$XLY below), not DllMain:
+// the loader calls the callbacks of every module with a TLS directory at each thread's exit,
+// and DisableThreadLibraryCalls cannot turn that off (it fails for a module with a TLS
+// directory, which the static runtime gives this one).
+#include <cxxabi.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -154,7 +160,7 @@ struct UnloadRelease {
 __attribute__((init_priority(101))) UnloadRelease unloadRelease;
 
 // Static-local initialisation: one lock and one condition for all guards; byte 0 of a guard is
-// "done", byte 1 "in progress".
+// "done", byte 1 "in progress", bytes 4 to 7 the id of the initialising thread.
 SRWLOCK guardLock = SRWLOCK_INIT;
 CONDITION_VARIABLE guardDone = CONDITION_VARIABLE_INIT;
 
@@ -201,6 +207,7 @@ void __emutls_register_common(EmutlsObject* object, uintptr_t size, uintptr_t al
 int __cxa_guard_acquire(uint64_t* guard) {
     auto* bytes = reinterpret_cast<unsigned char*>(guard);
     if (__atomic_load_n(&bytes[0], __ATOMIC_ACQUIRE)) return 0;
+    const DWORD self = GetCurrentThreadId();
     AcquireSRWLockExclusive(&guardLock);
     for (;;) {
         if (bytes[0]) {
@@ -209,8 +216,17 @@ int __cxa_guard_acquire(uint64_t* guard) {
         }
         if (!bytes[1]) {
             bytes[1] = 1;
+            std::memcpy(bytes + 4, &self, sizeof self);
             ReleaseSRWLockExclusive(&guardLock);
             return 1;
+        }
+        DWORD owner = 0;
+        std::memcpy(&owner, bytes + 4, sizeof owner);
+        if (owner == self) {
+            // The initialiser reached its own variable again: waiting would never end. The
+            // runtime throws this (the initialisation then aborts and unwinds, or terminates).
+            ReleaseSRWLockExclusive(&guardLock);
+            throw __gnu_cxx::recursive_init_error();
         }
         SleepConditionVariableSRW(&guardDone, &guardLock, INFINITE, 0);
     }
