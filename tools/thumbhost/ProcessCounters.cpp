@@ -49,28 +49,29 @@ F NtdllFunction(const char* name) {
 }
 
 // One entry of the GDI handle table that the system maps into every process (the PEB's
-// GdiSharedHandleTable): Windows and Wine agree on these offsets for 64-bit processes.
+// GdiSharedHandleTable, at 0xF8 in a 64-bit PEB and 0x94 in a 32-bit one): pointers of the
+// process's width around the owner and type. The counter check sees it follow DIB sections.
 struct GdiEntry {
-    uint64_t object;
+    ULONG_PTR object;
     USHORT processId;
     USHORT count;
     USHORT unique;
     UCHAR type;
     UCHAR flags;
-    uint64_t userPointer;
+    ULONG_PTR userPointer;
 };
-static_assert(sizeof(GdiEntry) == 24);
+static_assert(sizeof(GdiEntry) == 2 * sizeof(void*) + 8);
 constexpr size_t kGdiEntries = 0x10000;
+constexpr size_t kPebGdiTableOffset = sizeof(void*) == 8 ? 0xF8 : 0x94;
 
 const GdiEntry* GdiTable() {
-    if (sizeof(void*) != 8) return nullptr;  // 32-bit layouts differ between systems
     using QueryProcess = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
     static auto query = NtdllFunction<QueryProcess>("NtQueryInformationProcess");
     PROCESS_BASIC_INFORMATION basic = {};
     if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) < 0) return nullptr;
     auto* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
     const GdiEntry* table = nullptr;
-    std::memcpy(&table, peb + 0xF8, sizeof(table));
+    std::memcpy(&table, peb + kPebGdiTableOffset, sizeof(table));
     return table;
 }
 
@@ -171,7 +172,27 @@ long ProcessCounters::HandlesOfType(const wchar_t* type) const {
     return it == handlesByType.end() ? 0 : it->second;
 }
 
+uint64_t HeapBytesInUse() {
+    HANDLE heaps[256];
+    const DWORD count = std::min<DWORD>(GetProcessHeaps(256, heaps), 256);
+    uint64_t total = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!HeapLock(heaps[i])) continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return total;
+}
+
 bool ReadProcessCounters(ProcessCounters& counters, std::wstring& why) {
+    // The heap first, before this reading allocates anything of its own.
+    counters.heapBytesInUse = HeapBytesInUse();
+    counters.lowestFreeTls = TlsAlloc();
+    if (counters.lowestFreeTls != TLS_OUT_OF_INDEXES) TlsFree(counters.lowestFreeTls);
+    counters.lowestFreeFls = FlsAlloc(nullptr);
+    if (counters.lowestFreeFls != FLS_OUT_OF_INDEXES) FlsFree(counters.lowestFreeFls);
     if (!CountHandles(counters.handlesByType, why)) return false;
     counters.gdiByType.clear();
     counters.gdiObjects = CountGdiObjects(&counters.gdiByType);

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include "platform/Platform.h"
+
 namespace thumbhost {
 
 struct ProcessCounters {
@@ -18,6 +20,11 @@ struct ProcessCounters {
     // the system maps into the process; -1 when unreadable.
     long gdiObjects = -1;
     std::map<int, long> gdiByType;  // by the table's type code
+    // Bytes of busy blocks over every heap of the process (HeapWalk).
+    uint64_t heapBytesInUse = 0;
+    // The slot TlsAlloc / FlsAlloc would hand out next (taken and given back at once).
+    DWORD lowestFreeTls = 0;
+    DWORD lowestFreeFls = 0;
 
     // GDI objects of the type that DIB sections have here (learnt by the counter check).
     long DibSections() const;
@@ -25,7 +32,10 @@ struct ProcessCounters {
     long HandlesOfType(const wchar_t* type) const;
 };
 
-// Reads all three counters; false (with why) when the handle table cannot be read.
+// Busy bytes over every heap of the process.
+uint64_t HeapBytesInUse();
+
+// Reads all the counters; false (with why) when the handle table cannot be read.
 bool ReadProcessCounters(ProcessCounters& counters, std::wstring& why);
 
 // The GDI table's type code of a DIB section (it differs between systems), as the counter

@@ -18,6 +18,17 @@
 //       committed memory may drift by under K KiB (default 1024) per 10,000 requests, and
 //       handles and DIB sections must end where they stood (other GDI objects are shown).
 //
+//   thumbcycle loads [-n CYCLES] [--requests-every K] [--plant tls|handle|heap] DLL DOCUMENT...
+//       the DLL loaded by its full path and unloaded CYCLES times (default 2000), threads
+//       making thumbnails of the documents and their malformed copies alive across the
+//       unload in every K-th cycle (default 2; 0: never); TLS and FLS slots, handles and heap bytes must end where
+//       cycle 1 left them (tools/thumbhost/LoadCycles.h). --plant makes the host leak one TLS
+//       slot, event handle or heap block per cycle, which must fail the run.
+//   thumbcycle share-key NAME...
+//       (64-bit process) makes each HKLM\Software\Classes\NAME of the 32-bit view a link to
+//       the 64-bit view's key, creating that one if needed: Windows shares these keys
+//       between the views, Wine keeps them apart.
+//
 // The handler is found as the shell finds it (HKCR\.kwb). Exit status: 0 pass; 1 a figure
 // over its bound, a counter that does not follow, a good document without a thumbnail, a DLL
 // still loaded; 2 usage error or an unreadable document.
@@ -33,6 +44,7 @@
 
 #include "platform/Platform.h"
 #include "tools/thumbhost/HandlerLookup.h"
+#include "tools/thumbhost/LoadCycles.h"
 #include "tools/thumbhost/ProcessCounters.h"
 
 namespace {
@@ -48,7 +60,9 @@ constexpr const wchar_t* kDllName = L"RvtThumbDll.dll";
 const char* const kUsage =
     "usage: thumbcycle check\n"
     "       thumbcycle cycles [-n CYCLES] [--good-only] [--max-kib-per-cycle K] DOCUMENT...\n"
-    "       thumbcycle soak [-r REQUESTS] [--short-lived THREADS] [--max-drift-kib K] DOCUMENT...";
+    "       thumbcycle soak [-r REQUESTS] [--short-lived THREADS] [--max-drift-kib K] DOCUMENT...\n"
+    "       thumbcycle loads [-n CYCLES] [--requests-every K] [--plant tls|handle|heap] DLL DOCUMENT...\n"
+    "       thumbcycle share-key NAME...";
 
 struct Document {
     std::wstring name;
@@ -461,11 +475,84 @@ int Soak(const Options& options) {
     return memoryOk && objectsOk ? kExitPass : kExitFail;
 }
 
+int Loads(int argc, wchar_t** argv) {
+    long cycles = 2000;
+    long requestEvery = 2;
+    thumbhost::Plant plant = thumbhost::Plant::None;
+    std::wstring dll;
+    std::vector<Document> documents;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"-n" && i + 1 < argc) {
+            cycles = std::wcstol(argv[++i], nullptr, 10);
+        } else if (arg == L"--requests-every" && i + 1 < argc) {
+            requestEvery = std::wcstol(argv[++i], nullptr, 10);
+        } else if (arg == L"--plant" && i + 1 < argc) {
+            const std::wstring what = argv[++i];
+            plant = what == L"tls" ? thumbhost::Plant::TlsSlot
+                    : what == L"handle" ? thumbhost::Plant::Handle
+                    : what == L"heap" ? thumbhost::Plant::HeapBlock
+                                      : plant;
+            if (plant == thumbhost::Plant::None) cycles = 0;
+        } else if (dll.empty()) {
+            dll = arg;
+        } else {
+            Document d;
+            if (!ReadDocument(argv[i], d)) {
+                std::fwprintf(stderr, L"thumbcycle: cannot read %ls\n", argv[i]);
+                return kExitUsage;
+            }
+            documents.push_back(std::move(d));
+        }
+    }
+    if (cycles < 2 || dll.empty() || documents.empty()) {
+        std::fprintf(stderr, "%s\n", kUsage);
+        return kExitUsage;
+    }
+    std::vector<Document> bad = Malformed(documents.front());
+    for (Document& d : bad) documents.push_back(std::move(d));
+    std::vector<thumbhost::CycleDocument> list;
+    for (const Document& d : documents) list.push_back({d.name, &d.bytes, d.good});
+    return thumbhost::LoadCycles(dll, cycles, requestEvery, thumbhost::LoadBounds{}, plant, list);
+}
+
+// The 32-bit view's key becomes a registry link (REG_OPTION_CREATE_LINK, "SymbolicLinkValue")
+// to the 64-bit view's key of the same name.
+int ShareKeys(int count, wchar_t** names) {
+    for (int i = 0; i < count; ++i) {
+        const std::wstring path = std::wstring(L"Software\\Classes\\") + names[i];
+        const std::wstring target = L"\\Registry\\Machine\\" + path;
+        HKEY key = nullptr;
+        LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY,
+                                         nullptr, &key, nullptr);
+        if (status == ERROR_SUCCESS) RegCloseKey(key);
+        DWORD disposition = 0;
+        if (status == ERROR_SUCCESS)
+            status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                     KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, &disposition);
+        if (status == ERROR_SUCCESS) {
+            if (disposition != REG_CREATED_NEW_KEY) status = ERROR_ALREADY_EXISTS;
+            else
+                status = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                                        static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+            RegCloseKey(key);
+        }
+        if (status != ERROR_SUCCESS) {
+            std::fwprintf(stderr, L"thumbcycle: cannot link the 32-bit view's %ls to the 64-bit one (error %ld)\n", names[i],
+                          static_cast<long>(status));
+            return kExitFail;
+        }
+    }
+    return kExitPass;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (mode == L"check") return thumbhost::CheckCountersFollowObjects() ? kExitPass : kExitFail;
+    if (mode == L"share-key" && argc > 2) return ShareKeys(argc - 2, argv + 2);
+    if (mode == L"loads") return Loads(argc, argv);
     if (mode != L"cycles" && mode != L"soak") {
         std::fprintf(stderr, "%s\n", kUsage);
         return kExitUsage;
