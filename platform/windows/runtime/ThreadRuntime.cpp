@@ -9,7 +9,10 @@
 //
 // Here thread-local variables live in a Win32 TLS slot, freed at thread detach and, for every
 // thread, at unload; static-local initialisation uses a slim lock and a condition variable,
-// which hold no kernel object. At unload the runtime's emergency exception pool is freed too.
+// and the runtime's mutexes (the win32 model's __gthr_win32_* functions) are slim locks too:
+// none holds a kernel object. The runtime's own mutexes made a semaphore each, and the 32-bit
+// unwinder's frame-registry mutex, made at every load and never destroyed, left one semaphore
+// per load in the host. At unload the runtime's emergency exception pool is freed too.
 //
 // Thread detach reaches this module through its TLS callback (.CRT$XLY below), not DllMain:
 // the loader calls the callbacks of every module with a TLS directory at each thread's exit,
@@ -136,6 +139,56 @@ void DetachCallingThread() {
     for (; callbacks && *callbacks; ++callbacks) (*callbacks)(base, DLL_THREAD_DETACH, nullptr);
 }
 
+// Semaphores the statically linked runtime makes with CreateSemaphoreW inlined into its own
+// code, where no replacement function can reach: the 32-bit unwinder's frame-registry mutex
+// (libgcc's unwind-dw2-fde, made when the module registers its unwind tables at load and
+// never destroyed). The module's calls of CreateSemaphoreW and CloseHandle go through the
+// import pointers defined below, so the semaphores still open at unload are known and closed.
+// Nothing but the runtime makes semaphores in this module.
+using CreateSemaphoreFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR);
+using CloseHandleFunction = BOOL(WINAPI*)(HANDLE);
+SRWLOCK semaphoreLock = SRWLOCK_INIT;
+constexpr int kTrackedSemaphores = 16;
+HANDLE runtimeSemaphores[kTrackedSemaphores] = {};
+
+template <typename F>
+F Kernel32(const char* name) {
+    return reinterpret_cast<F>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name));
+}
+
+HANDLE WINAPI TrackedCreateSemaphoreW(LPSECURITY_ATTRIBUTES attributes, LONG initial, LONG maximum, LPCWSTR name) {
+    HANDLE semaphore = Kernel32<CreateSemaphoreFunction>("CreateSemaphoreW")(attributes, initial, maximum, name);
+    if (!semaphore) return semaphore;
+    AcquireSRWLockExclusive(&semaphoreLock);
+    for (HANDLE& slot : runtimeSemaphores)
+        if (!slot) {
+            slot = semaphore;
+            break;
+        }
+    ReleaseSRWLockExclusive(&semaphoreLock);
+    return semaphore;
+}
+
+BOOL WINAPI TrackedCloseHandle(HANDLE handle) {
+    AcquireSRWLockExclusive(&semaphoreLock);
+    for (HANDLE& slot : runtimeSemaphores)
+        if (slot == handle) slot = nullptr;
+    ReleaseSRWLockExclusive(&semaphoreLock);
+    return Kernel32<CloseHandleFunction>("CloseHandle")(handle);
+}
+
+// At unload no thread runs module code, and the frame-registry mutex is taken uncontended
+// (if at all) afterwards, which touches no semaphore.
+void CloseRuntimeSemaphores() {
+    AcquireSRWLockExclusive(&semaphoreLock);
+    HANDLE open[kTrackedSemaphores];
+    std::memcpy(open, runtimeSemaphores, sizeof open);
+    std::memset(runtimeSemaphores, 0, sizeof runtimeSemaphores);
+    ReleaseSRWLockExclusive(&semaphoreLock);
+    for (HANDLE semaphore : open)
+        if (semaphore) Kernel32<CloseHandleFunction>("CloseHandle")(semaphore);
+}
+
 // Destroyed after every other static object of the module (it is constructed first), so no
 // destructor can touch a thread-local variable after its memory went back.
 struct UnloadRelease {
@@ -154,6 +207,7 @@ struct UnloadRelease {
         if (tlsSlot != TLS_OUT_OF_INDEXES) TlsFree(tlsSlot);
         tlsSlot = TLS_OUT_OF_INDEXES;
         ReleaseSRWLockExclusive(&tlsLock);
+        CloseRuntimeSemaphores();
         __gnu_cxx::__freeres();
     }
 };
@@ -169,6 +223,18 @@ CONDITION_VARIABLE guardDone = CONDITION_VARIABLE_INIT;
 void ThreadRuntimeAttached() { DetachCallingThread(); }
 
 extern "C" {
+
+// The import pointers of the two functions (see TrackedCreateSemaphoreW), named as the import
+// library names them, so that every call in the module, the runtime's included, comes here.
+#if defined(__i386__)
+#define THREAD_RUNTIME_IMPORT(name, bytes) "__imp__" #name "@" #bytes
+#else
+#define THREAD_RUNTIME_IMPORT(name, bytes) "__imp_" #name
+#endif
+extern CreateSemaphoreFunction importCreateSemaphoreW __asm__(THREAD_RUNTIME_IMPORT(CreateSemaphoreW, 16));
+CreateSemaphoreFunction importCreateSemaphoreW = &TrackedCreateSemaphoreW;
+extern CloseHandleFunction importCloseHandle __asm__(THREAD_RUNTIME_IMPORT(CloseHandle, 4));
+CloseHandleFunction importCloseHandle = &TrackedCloseHandle;
 
 extern const PIMAGE_TLS_CALLBACK threadRuntimeDetach;
 __attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK threadRuntimeDetach = ThreadDetach;
@@ -247,6 +313,117 @@ void __cxa_guard_abort(uint64_t* guard) {
     bytes[1] = 0;
     ReleaseSRWLockExclusive(&guardLock);
     WakeAllConditionVariable(&guardDone);
+}
+
+// The win32 thread model's primitives, in place of libgcc's (gthr-win32.c), with the layouts
+// of its header. A mutex's `sema` word is a slim lock here (SRWLOCK_INIT is 0), so a mutex
+// needs no kernel object and nothing to destroy; the recursive one adds owner and depth.
+struct GthreadOnce {
+    int done;
+    long started;  // -1 until the first caller takes it
+};
+struct GthreadMutex {
+    long counter;
+    void* sema;
+};
+struct GthreadRecursiveMutex {
+    long counter;
+    int depth;
+    unsigned long owner;
+    void* sema;
+};
+
+int __mingwthr_key_dtor(DWORD key, void (*dtor)(void*));
+
+int __gthr_win32_once(GthreadOnce* once, void (*func)()) {
+    if (!once || !func) return ERROR_INVALID_PARAMETER;
+    if (__atomic_load_n(&once->done, __ATOMIC_ACQUIRE)) return 0;
+    if (InterlockedIncrement(&once->started) == 0) {
+        func();
+        __atomic_store_n(&once->done, 1, __ATOMIC_RELEASE);
+    } else {
+        while (!__atomic_load_n(&once->done, __ATOMIC_ACQUIRE)) Sleep(0);
+    }
+    return 0;
+}
+
+int __gthr_win32_key_create(DWORD* key, void (*dtor)(void*)) {
+    const DWORD index = TlsAlloc();
+    if (index == TLS_OUT_OF_INDEXES) return static_cast<int>(GetLastError());
+    *key = index;
+    return dtor ? __mingwthr_key_dtor(index, dtor) : 0;
+}
+
+int __gthr_win32_key_delete(DWORD key) { return TlsFree(key) ? 0 : static_cast<int>(GetLastError()); }
+
+void* __gthr_win32_getspecific(DWORD key) {
+    const DWORD error = GetLastError();
+    void* value = TlsGetValue(key);
+    SetLastError(error);
+    return value;
+}
+
+int __gthr_win32_setspecific(DWORD key, const void* value) {
+    return TlsSetValue(key, const_cast<void*>(value)) ? 0 : static_cast<int>(GetLastError());
+}
+
+void __gthr_win32_mutex_init_function(GthreadMutex* mutex) {
+    mutex->counter = -1;
+    mutex->sema = nullptr;
+}
+
+void __gthr_win32_mutex_destroy(GthreadMutex*) {}
+
+int __gthr_win32_mutex_lock(GthreadMutex* mutex) {
+    AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&mutex->sema));
+    return 0;
+}
+
+int __gthr_win32_mutex_trylock(GthreadMutex* mutex) {
+    return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&mutex->sema)) ? 0 : 1;
+}
+
+int __gthr_win32_mutex_unlock(GthreadMutex* mutex) {
+    ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&mutex->sema));
+    return 0;
+}
+
+void __gthr_win32_recursive_mutex_init_function(GthreadRecursiveMutex* mutex) {
+    mutex->counter = -1;
+    mutex->depth = 0;
+    mutex->owner = 0;
+    mutex->sema = nullptr;
+}
+
+int __gthr_win32_recursive_mutex_destroy(GthreadRecursiveMutex*) { return 0; }
+
+// Only the owning thread ever finds its own id in `owner`, so the unlocked read is safe.
+int __gthr_win32_recursive_mutex_lock(GthreadRecursiveMutex* mutex) {
+    const unsigned long self = GetCurrentThreadId();
+    if (__atomic_load_n(&mutex->owner, __ATOMIC_RELAXED) != self) {
+        AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&mutex->sema));
+        __atomic_store_n(&mutex->owner, self, __ATOMIC_RELAXED);
+    }
+    ++mutex->depth;
+    return 0;
+}
+
+int __gthr_win32_recursive_mutex_trylock(GthreadRecursiveMutex* mutex) {
+    const unsigned long self = GetCurrentThreadId();
+    if (__atomic_load_n(&mutex->owner, __ATOMIC_RELAXED) != self) {
+        if (!TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&mutex->sema))) return 1;
+        __atomic_store_n(&mutex->owner, self, __ATOMIC_RELAXED);
+    }
+    ++mutex->depth;
+    return 0;
+}
+
+int __gthr_win32_recursive_mutex_unlock(GthreadRecursiveMutex* mutex) {
+    if (--mutex->depth == 0) {
+        __atomic_store_n(&mutex->owner, 0ul, __ATOMIC_RELAXED);
+        ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&mutex->sema));
+    }
+    return 0;
 }
 
 }  // extern "C"
