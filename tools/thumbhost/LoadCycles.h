@@ -26,9 +26,9 @@ constexpr long kNoRequests = 0;
 // document and stay alive until the DLL is unloaded; DllCanUnloadNow must say S_OK, then
 // FreeLibrary, and the DLL must be gone; then the threads end. After every cycle: the lowest
 // free TLS and FLS slot, handles by type, heap bytes in use and committed private memory.
-// Passes (0) when, against the readings after cycle 1, the slots and handles are the same
-// after the last cycle and heap bytes and committed memory grew by at most the bounds per
-// cycle on average; 1 otherwise.
+// Passes (0) when, against the readings after cycle 3 (Wine's own warm-up), the slots and
+// handles are the same after the last cycle and heap bytes and committed memory grew by at
+// most the bounds per cycle on average; 1 otherwise.
 struct LoadBounds {
     double heapBytesPerCycle = 64;
     double committedBytesPerCycle = 256;

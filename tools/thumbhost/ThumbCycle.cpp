@@ -22,7 +22,7 @@
 //       the DLL loaded by its full path and unloaded CYCLES times (default 2000), threads
 //       making thumbnails of the documents and their malformed copies alive across the
 //       unload in every K-th cycle (default 2; 0: never); TLS and FLS slots, handles and heap bytes must end where
-//       cycle 1 left them (tools/thumbhost/LoadCycles.h). --plant makes the host leak one TLS
+//       cycle 3 left them (tools/thumbhost/LoadCycles.h). --plant makes the host leak one TLS
 //       slot, event handle or heap block per cycle, which must fail the run.
 //   thumbcycle share-key NAME...
 //       (64-bit process) makes each HKLM\Software\Classes\NAME of the 32-bit view a link to
@@ -505,7 +505,7 @@ int Loads(int argc, wchar_t** argv) {
             documents.push_back(std::move(d));
         }
     }
-    if (cycles < 2 || dll.empty() || documents.empty()) {
+    if (cycles < 10 || dll.empty() || documents.empty()) {
         std::fprintf(stderr, "%s\n", kUsage);
         return kExitUsage;
     }
