@@ -2,7 +2,7 @@
 """Peak memory of one thumbnail request in a fresh kwbthumb process.
 
 For each preview size and cx, writes a page-store document with a zstd preview
-(make_kwb_document --pattern), runs `kwbthumb -s CX DOC out.bmp` in a child and reads the
+(make_kwb_document --pattern), runs `kwbthumb --square -s CX DOC out.bmp` in a child and reads the
 child's peak resident set from wait4. The figure reported is that peak minus the peak of
 the same process asked for a 1 x 1 preview at cx 1 (libraries, heap set-up: the baseline),
 against the bound 2 * cx^2 * 4 bytes + 16 MiB + the zstd frame's window.
@@ -60,14 +60,14 @@ def main():
                 subprocess.run([writer, path, kind, str(w), str(h), *extra], check=True, stdout=subprocess.DEVNULL)
             return path
 
-        baseline = min(peak_rss([kwbthumb, "-s", "1", document(1, 1), out]) for _ in range(3))
+        baseline = min(peak_rss([kwbthumb, "--square", "-s", "1", document(1, 1), out]) for _ in range(3))
         print(f"baseline (1 x 1 preview at cx 1): {baseline / MiB:.1f} MiB")
         print(f"{'preview':>12} {'cx':>5} {'peak':>9} {'above':>9} {'bound':>9}")
         worst = 0.0
         for w, h in previews:
             path = document(w, h)
             for cx in sizes:
-                peak = min(peak_rss([kwbthumb, "-s", str(cx), path, out]) for _ in range(3))
+                peak = min(peak_rss([kwbthumb, "--square", "-s", str(cx), path, out]) for _ in range(3))
                 above = peak - baseline
                 bound = 2 * cx * cx * 4 + 16 * MiB + zstd_window(w, h)
                 worst = max(worst, above / bound)

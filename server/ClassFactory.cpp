@@ -8,8 +8,6 @@
 #include "server/Module.h"
 #include "server/ZavelThumbnailProvider.h"
 
-namespace {
-
 // Page-store previews stream band by band; layered-archive previews (at most 1024 x 1024) are
 // read whole and handed over as one band.
 PreviewReader ReaderOfKind(int32_t kind) {
@@ -19,8 +17,6 @@ PreviewReader ReaderOfKind(int32_t kind) {
         default: return nullptr;
     }
 }
-
-}  // namespace
 
 ClassFactory::ClassFactory(int32_t kind) : kind_(kind) { ModuleAddRef(); }
 

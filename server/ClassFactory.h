@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "server/ZavelThumbnailProvider.h"
 
 enum ReaderKind : int32_t {
     kLayeredArchiveReader = 0,
@@ -29,3 +30,7 @@ private:
 // A factory of the given kind asked for riid, as DllGetClassObject does for kind 1. Tools
 // use it to reach kind 0, which no export hands out.
 HRESULT CreateClassFactory(int32_t kind, REFIID riid, void** ppv);
+
+// The reader function the providers of a kind get; empty for an unknown kind. Tools that
+// need the fitted preview without the square run it into a FittedPreview themselves.
+PreviewReader ReaderOfKind(int32_t kind);

@@ -1,9 +1,11 @@
 #include "tools/ThumbnailRequest.h"
 
 #include <cstring>
+#include <new>
 
 #include "server/ClassFactory.h"
 #include "server/Exports.h"
+#include "server/FittedPreview.h"
 #include "server/Module.h"
 
 namespace kwb {
@@ -48,6 +50,32 @@ HRESULT RequestThumbnail(IStream* stream, DocumentFormat format, UINT size, HBIT
         *bitmap = nullptr;
     }
     return hr;
+}
+
+FitOutcome RequestFittedImage(IStream* stream, DocumentFormat format, UINT size, FittedImage& image) {
+    image = {};
+    const PreviewReader reader = ReaderOfKind(format == DocumentFormat::PageStore        ? kPageStoreReader
+                                              : format == DocumentFormat::LayeredArchive ? kLayeredArchiveReader
+                                                                                          : -1);
+    if (!reader) return FitOutcome::UnknownFormat;
+    try {
+        FittedPreview preview(size);
+        if (!reader(preview, stream)) return FitOutcome::NotRead;
+        // The provider would fit a blank 1 x 1 image here; a thumbnailer says what happened.
+        if (!preview.Complete()) return FitOutcome::Undecodable;
+        const tarn::CImage32& fitted = preview.Image();
+        tarn::ScopedPixelLock lock(fitted);
+        image.width = fitted.Width();
+        image.height = fitted.Height();
+        image.pixels.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+        for (int32_t y = 0; y < image.height; ++y)
+            if (const uint32_t* row = fitted.RowAddress(y))
+                std::memcpy(&image.pixels[static_cast<size_t>(y) * image.width], row, static_cast<size_t>(image.width) * 4);
+    } catch (const std::bad_alloc&) {
+        image = {};
+        return FitOutcome::NoMemory;
+    }
+    return FitOutcome::Fitted;
 }
 
 }  // namespace kwb

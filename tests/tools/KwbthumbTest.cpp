@@ -12,117 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "server/Exports.h"
-#include "server/Module.h"
+#include "tests/tools/KwbthumbFixture.h"
 #include "tests/support/DocumentWriter.h"
 #include "tests/support/archive/ArchiveWriter.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-class KwbthumbTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char templ[] = "/tmp/kwbthumb-test-XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir = templ;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-
-    std::string Path(const std::string& name) const { return dir + "/" + name; }
-
-    std::string Write(const std::string& name, const Bytes& bytes) const {
-        std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        return Path(name);
-    }
-
-    Outcome Kwbthumb(const std::vector<std::string>& args) const {
-        const std::string outFile = Path(".stdout"), errFile = Path(".stderr");
-        pid_t pid = fork();
-        if (pid == 0) {
-            int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv{const_cast<char*>(KWBTHUMB_PATH)};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(KWBTHUMB_PATH, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(outFile), Slurp(errFile)};
-        unlink(outFile.c_str());
-        unlink(errFile.c_str());
-        return r;
-    }
-
-    // Names in the folder, the test's own inputs aside: what the program left behind.
-    std::vector<std::string> Leftovers(const std::vector<std::string>& inputs) const {
-        std::vector<std::string> names;
-        DIR* d = opendir(dir.c_str());
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n == "." || n == "..") continue;
-            bool input = false;
-            for (const auto& i : inputs) input |= Path(n) == i;
-            if (!input) names.push_back(n);
-        }
-        closedir(d);
-        return names;
-    }
-
-    std::string dir;
-};
-
-// The provider's own bitmap for a document, made in this process through the same exports.
-struct Expected {
-    BITMAPINFOHEADER header;
-    Bytes bits;
-};
-
-Expected ProviderBitmap(const Bytes& document, UINT cx) {
-    IClassFactory* factory = nullptr;
-    EXPECT_EQ(DllGetClassObject(CLSID_KwbThumbnailProvider, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-    IInitializeWithStream* init = nullptr;
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitializeWithStream, reinterpret_cast<void**>(&init)), S_OK);
-    factory->Release();
-    IStream* stream = SHCreateMemStream(document.data(), static_cast<UINT>(document.size()));
-    EXPECT_EQ(init->Initialize(stream, STGM_READ), S_OK);
-    stream->Release();
-    IThumbnailProvider* thumbs = nullptr;
-    EXPECT_EQ(init->QueryInterface(IID_IThumbnailProvider, reinterpret_cast<void**>(&thumbs)), S_OK);
-    HBITMAP bitmap = nullptr;
-    WTS_ALPHATYPE alpha;
-    EXPECT_EQ(thumbs->GetThumbnail(cx, &bitmap, &alpha), S_OK);
-    thumbs->Release();
-    init->Release();
-    DIBSECTION ds{};
-    GetObject(bitmap, sizeof ds, &ds);
-    auto* bits = static_cast<const uint8_t*>(ds.dsBm.bmBits);
-    Expected e{ds.dsBmih, Bytes(bits, bits + size_t{cx} * cx * 4)};
-    DeleteObject(bitmap);
-    return e;
-}
-
-Bytes Le(uint32_t v, int n) {
-    Bytes b;
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return b;
-}
+using namespace kwbthumb_test;
 
 TEST_F(KwbthumbTest, UsageErrorsExitWithTwo) {
     const std::string doc = Write("doc.kwb", testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(40, 30)));
@@ -155,7 +51,7 @@ TEST_F(KwbthumbTest, UsageErrorsExitWithTwo) {
 TEST_F(KwbthumbTest, HelpPrintsUsage) {
     Outcome r = Kwbthumb({"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("usage: kwbthumb [-s SIZE] INPUT OUTPUT"), std::string::npos);
+    EXPECT_NE(r.out.find("usage: kwbthumb [-s SIZE] [--square] [--format png|bmp] INPUT OUTPUT"), std::string::npos);
 }
 
 // The project's one version number is the VERSION file's first line.
@@ -173,7 +69,7 @@ TEST_F(KwbthumbTest, BmpHoldsTheProviderBitmapExactly) {
     const std::string in = Write("doc.kwb", document);
     for (UINT cx : {1u, 37u, 256u}) {
         const std::string out = Path("t.bmp");
-        Outcome r = cx == 256 ? Kwbthumb({in, out}) : Kwbthumb({"-s", std::to_string(cx), in, out});
+        Outcome r = cx == 256 ? Kwbthumb({"--square", in, out}) : Kwbthumb({"--square", "-s", std::to_string(cx), in, out});
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string file = Slurp(out);
         Expected e = ProviderBitmap(document, cx);
@@ -192,7 +88,7 @@ TEST_F(KwbthumbTest, PngIsTheBitmapUprightWithStraightAlpha) {
     const Bytes document = testdoc::WritePageStoreDocument(testdoc::MakeTestPattern(64, 100));
     const std::string in = Write("doc.kwb", document);
     const std::string out = Path("t.png");
-    Outcome r = Kwbthumb({"-s", "48", in, out});
+    Outcome r = Kwbthumb({"--square", "-s", "48", in, out});
     ASSERT_EQ(r.status, 0) << r.err;
 
     png_image png{};
@@ -243,13 +139,13 @@ TEST_F(KwbthumbTest, ReaderChosenByContent) {
         Write("archive.kwb", archive_test::PreviewArchive(30, 20, picture.pixels));
     const std::string pageStore = Write("pagestore.rvn", testdoc::WritePageStoreDocument(picture));
     for (const std::string& in : {archive, pageStore}) {
-        Outcome r = Kwbthumb({"-s", "30", in, Path("o.bmp")});
+        Outcome r = Kwbthumb({"--square", "-s", "30", in, Path("o.bmp")});
         ASSERT_EQ(r.status, 0) << in << r.err;
         // Both hold the same 30 x 20 picture, so both thumbnails are alike.
         EXPECT_EQ(Slurp(Path("o.bmp")).size(), 54u + 30 * 30 * 4);
     }
     const std::string a = Slurp(Path("o.bmp"));
-    Kwbthumb({"-s", "30", archive, Path("o.bmp")});
+    Kwbthumb({"--square", "-s", "30", archive, Path("o.bmp")});
     EXPECT_EQ(Slurp(Path("o.bmp")), a);
 }
 

@@ -1,7 +1,7 @@
 if(TARGET kwbthumb AND TARGET test_support)
   find_package(PNG REQUIRED)
   thumb_test(kwbthumb_tests
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/KwbthumbTest.cpp
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/KwbthumbTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/KwbthumbFilesTest.cpp
     LIBS server_exports test_support archive_writer PNG::PNG
     LABELS tools)
   if(TARGET kwbthumb_tests)
