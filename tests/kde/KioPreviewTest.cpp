@@ -34,6 +34,7 @@ namespace {
 
 const char kPluginId[] = "kwbthumbnail";
 const char kMimeType[] = "application/x-kwb";
+const char kArchiveMimeType[] = "application/x-rvn";
 
 QTemporaryDir* workDir = nullptr;  // made in main, before Qt reads any XDG variable
 
@@ -160,18 +161,21 @@ protected:
         noPreview.withThumbnail = false;
         const auto noPreviewBytes = testdoc::WritePageStoreDocument(wide, noPreview);
 
-        // Sound documents: the sample by name, by its first bytes only, a layered archive under
-        // the document's name (the reader follows the content), and a translucent one with a
-        // name that needs encoding in a URL.
+        // Sound documents: both kinds by name and by their first bytes only, a layered archive
+        // under the page store's name (the reader follows the content), and a translucent one
+        // with a name that needs encoding in a URL.
         const std::vector<std::pair<QString, QByteArray>> good = {
             {"landscape.kwb", sample},
             {"no-extension", sample},
+            {"landscape-layers.rvn", layers},
+            {"layers-no-extension", layers},
             {"layers.kwb", layers},
             {QString::fromUtf8("translucent wïde.kwb"), QByteArray(reinterpret_cast<const char*>(wideBytes.data()), int(wideBytes.size()))},
         };
         // Malformed: cut short, not a document at all, and a document without a preview.
         const std::vector<std::pair<QString, QByteArray>> bad = {
             {"damaged.kwb", sample.left(4096)},
+            {"damaged.rvn", layers.left(200)},
             {"garbage.kwb", QByteArray(5000, '\x5a')},
             {"no-preview.kwb", QByteArray(reinterpret_cast<const char*>(noPreviewBytes.data()), int(noPreviewBytes.size()))},
         };
@@ -201,8 +205,13 @@ TEST_F(KioPreviewTest, PluginIsFoundForTheDocumentType) {
     ASSERT_TRUE(available.contains(kPluginId)) << "QT_PLUGIN_PATH=" << qgetenv("QT_PLUGIN_PATH").toStdString()
                                                << " holds no kf5/thumbcreator/" << kPluginId << ".so";
     EXPECT_TRUE(KIO::PreviewJob::supportedMimeTypes().contains(kMimeType));
-    for (const QString& d : *docs + *broken)
-        EXPECT_EQ(KFileItem(QUrl::fromLocalFile(d)).mimetype().toStdString(), kMimeType) << d.toStdString();
+    EXPECT_TRUE(KIO::PreviewJob::supportedMimeTypes().contains(kArchiveMimeType));
+    // The name decides where it has an extension, the first bytes where it has none.
+    for (const QString& d : *docs + *broken) {
+        const bool archive = d.endsWith(".rvn") || (!d.endsWith(".kwb") && ReadFile(d).startsWith("rvnpack"));
+        EXPECT_EQ(KFileItem(QUrl::fromLocalFile(d)).mimetype().toStdString(), archive ? kArchiveMimeType : kMimeType)
+            << d.toStdString();
+    }
 }
 
 TEST_F(KioPreviewTest, PreviewsEqualKwbthumbAtEverySize) {

@@ -25,7 +25,7 @@ endfunction()
 
 function(expect_thumbnailer file command)
   file(READ "${file}" text)
-  set(expected "[Thumbnailer Entry]\nTryExec=${command}\nExec=${command} -s %s %i %o\nMimeType=application/x-kwb;\n")
+  set(expected "[Thumbnailer Entry]\nTryExec=${command}\nExec=${command} -s %s %i %o\nMimeType=application/x-kwb;application/x-rvn;\n")
   if(NOT text STREQUAL expected)
     message(SEND_ERROR "FAIL: ${file} holds\n${text}\nexpected\n${expected}")
     math(EXPR n "${failures} + 1")
@@ -57,7 +57,9 @@ endforeach()
 # The MIME package declares the type by name and by the first bytes.
 file(READ "${SOURCE_DIR}/packaging/linux/kwbthumb.xml" xml)
 foreach(needle [[<mime-type type="application/x-kwb">]] [[<glob pattern="*.kwb"/>]]
-               [[<match type="string" offset="0" value="hzd"/>]])
+               [[<match type="string" offset="0" value="hzd"/>]]
+               [[<mime-type type="application/x-rvn">]] [[<glob pattern="*.rvn"/>]]
+               [[<match type="string" offset="0" value="rvnpack"/>]])
   string(FIND "${xml}" "${needle}" at)
   check("kwbthumb.xml lacks ${needle}" at GREATER -1)
 endforeach()
@@ -71,6 +73,7 @@ if(update_mime)
   check("direct install: no MIME database" EXISTS "${prefix}/share/mime/mime.cache")
   file(READ "${prefix}/share/mime/types" types)
   check("direct install: the database lacks application/x-kwb" types MATCHES "application/x-kwb")
+  check("direct install: the database lacks application/x-rvn" types MATCHES "application/x-rvn")
   expect_thumbnailer("${prefix}/share/thumbnailers/kwbthumb.thumbnailer" "${prefix}/bin/kwbthumb")
   if(KIO_PLUGIN_DIR)
     check("direct install: no KIO plugin" EXISTS "${prefix}/${KIO_PLUGIN_DIR}/kwbthumbnail.so")
