@@ -15,12 +15,18 @@ file(MAKE_DIRECTORY "${WORK}")
 
 # install(STAGE PREFIX): cmake --install with DESTDIR=STAGE (none when empty).
 function(install_desktop stage prefix)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env "DESTDIR=${stage}"
-                          ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}" --component desktop
-                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "cmake --install --prefix ${prefix} (DESTDIR '${stage}') failed:\n${out}")
+  set(components desktop)
+  if(KIO_PLUGIN_DIR)
+    list(APPEND components kde)
   endif()
+  foreach(component ${components})
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env "DESTDIR=${stage}"
+                            ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}" --component ${component}
+                    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "cmake --install --prefix ${prefix} (DESTDIR '${stage}') failed:\n${out}")
+    endif()
+  endforeach()
 endfunction()
 
 function(expect_thumbnailer file command)
@@ -85,11 +91,10 @@ if(update_mime)
   if(KIO_PLUGIN_DIR)
     list(APPEND installed "${KIO_PLUGIN_DIR}/kwbthumbnail.so")
   endif()
-  foreach(f ${installed})
-    check("uninstall left ${f}" NOT EXISTS "${prefix}/${f}")
-  endforeach()
-  file(READ "${prefix}/share/mime/types" types)
-  check("uninstall left application/x-kwb in the database" NOT types MATCHES "application/x-kwb")
+  # The prefix was empty: everything in it was ours, the MIME database made from our package
+  # and the folders included.
+  file(GLOB_RECURSE left LIST_DIRECTORIES true "${prefix}/*")
+  check("uninstall left ${left}" NOT left)
 else()
   message(STATUS "update-mime-database not installed: direct install not checked")
 endif()
