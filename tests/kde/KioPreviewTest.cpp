@@ -3,9 +3,10 @@
 // at that size, the thumbnail it caches must hold them with their straight alpha, and a
 // malformed document must end in the job's failed signal with nothing cached.
 //
-// The caller names the plugin and the MIME database: QT_PLUGIN_PATH (a folder holding
-// kf5/thumbcreator/kwbthumbnail.so) and XDG_DATA_DIRS (one holding mime/ with
-// application/x-kwb); KWBTHUMB overrides the kwbthumb to compare with. Home, configuration,
+// The caller may name the plugin and the MIME database: QT_PLUGIN_PATH (a folder holding
+// kf5/thumbcreator/kwbthumbnail.so) and XDG_DATA_DIRS (one holding mime/ with both types);
+// without them the test finds what is installed, as the file manager does (the Debian
+// packages). KWBTHUMB overrides the kwbthumb to compare with. Home, configuration,
 // cache and data homes are made private here, so no thumbnail of an earlier run is reused.
 #include <gtest/gtest.h>
 
