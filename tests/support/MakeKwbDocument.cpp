@@ -4,7 +4,9 @@
 //   make_kwb_document OUT.kwb --png IN.png [--stored]
 //   make_kwb_document OUT.kwb --pattern WIDTH HEIGHT [--stored]
 //   make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized | --damaged]
+//   make_kwb_document OUT.rvn --archive --png IN.png
 //
+// --archive writes a layered archive with the picture as its zlib-compressed preview instead.
 // The preview is zstd-compressed unless --stored is given. --zero-frame writes a hostile
 // preview: 2^31 zero bytes in one 64 KB frame of RLE blocks, declared as 2^31 - 1 bytes
 // (--unsized: the frame header does not state its size). With --damaged the frame holds and
@@ -18,6 +20,7 @@
 #include <string>
 
 #include "tests/support/DocumentWriter.h"
+#include "tests/support/archive/ArchiveWriter.h"
 
 namespace {
 
@@ -44,7 +47,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: make_kwb_document OUT.kwb --png IN.png [--stored]\n"
                  "       make_kwb_document OUT.kwb --pattern WIDTH HEIGHT [--stored]\n"
-                 "       make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized | --damaged]\n");
+                 "       make_kwb_document OUT.kwb --zero-frame WIDTH HEIGHT [--unsized | --damaged]\n"
+                 "       make_kwb_document OUT.rvn --archive --png IN.png\n");
     return 2;
 }
 
@@ -55,7 +59,7 @@ int main(int argc, char** argv) {
     const char* out = argv[1];
     testdoc::PreviewImage image;
     testdoc::Layout layout;
-    bool zeroFrame = false, unsized = false, damaged = false;
+    bool zeroFrame = false, unsized = false, damaged = false, archive = false;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--png" && i + 1 < argc) {
@@ -72,6 +76,8 @@ int main(int argc, char** argv) {
             image.width = static_cast<uint32_t>(w), image.height = static_cast<uint32_t>(h);
             image.pixels.assign(1, 0);  // the blob below stands for the pixels
             zeroFrame = true;
+        } else if (arg == "--archive") {
+            archive = true;
         } else if (arg == "--unsized") {
             unsized = true;
         } else if (arg == "--damaged") {
@@ -82,14 +88,17 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    if (image.pixels.empty() || (damaged && (unsized || !zeroFrame))) return Usage();
+    if (image.pixels.empty() || (damaged && (unsized || !zeroFrame)) || (archive && zeroFrame)) return Usage();
     if (damaged) {
         const uint64_t size = uint64_t{image.width} * image.height * 4;
         layout.pixelBlob = testdoc::ZstdBlob(testdoc::DamagedZeroFrame(size), size);
     } else if (zeroFrame) {
         layout.pixelBlob = testdoc::ZstdBlob(testdoc::ZeroRleFrame(1ull << 31, !unsized), 0x7FFFFFFF);
     }
-    testdoc::Bytes bytes = testdoc::WritePageStoreDocument(image, layout);
+    const testdoc::Bytes bytes =
+        archive ? archive_test::PreviewArchive(static_cast<int32_t>(image.width), static_cast<int32_t>(image.height),
+                                               image.pixels)
+                : testdoc::WritePageStoreDocument(image, layout);
     FILE* f = std::fopen(out, "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
         std::fprintf(stderr, "make_kwb_document: cannot write %s\n", out);
