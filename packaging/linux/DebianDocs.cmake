@@ -3,21 +3,20 @@
 # THIRD-PARTY-NOTICES.md, and OUT/changelog.gz for the version.
 file(MAKE_DIRECTORY "${OUT}")
 
-# A field's continuation lines start with a space; an empty line becomes " .".
+# A field's continuation lines start with a space; an empty line becomes " .". Done on the
+# whole text, not as a CMake list, so that ";" and "[" in the text stay as they are.
 function(as_field_text text out)
-  string(REGEX REPLACE "\r" "" text "${text}")
-  string(REGEX REPLACE "\n+$" "" text "${text}")
-  string(REPLACE "\n" ";" lines "${text}")
-  set(result "")
-  foreach(line IN LISTS lines)
-    string(REGEX REPLACE "[ \t]+$" "" line "${line}")
-    if(line STREQUAL "")
-      string(APPEND result "\n .")
-    else()
-      string(APPEND result "\n ${line}")
-    endif()
-  endforeach()
-  set(${out} "${result}" PARENT_SCOPE)
+  string(REPLACE "\r" "" text "${text}")
+  string(REGEX REPLACE "[ \t]+\n" "\n" text "${text}")
+  string(REGEX REPLACE "[ \t\n]+$" "" text "${text}")
+  string(REGEX REPLACE "^\n+" "" text "${text}")
+  string(REPLACE "\n" "\n " text "\n${text}")
+  set(previous "")
+  while(NOT previous STREQUAL text)
+    set(previous "${text}")
+    string(REPLACE "\n \n" "\n .\n" text "${text}")
+  endwhile()
+  set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
 set(license "${SOURCE_DIR}/LICENSE")
@@ -44,8 +43,32 @@ Files: *
 Copyright: ${holder}
 License: Expat
 ")
+# A licence section of the notices ("Title" over a line of dashes) whose licence Debian ships
+# in /usr/share/common-licenses gets a reference there instead of the full text, as Debian's
+# policy asks.
+function(refer_to_common_license text_var title license)
+  set(text "${${text_var}}")
+  string(FIND "${text}" "\n${title}" at)
+  if(at EQUAL -1)
+    return()
+  endif()
+  string(SUBSTRING "${text}" 0 ${at} before)
+  string(SUBSTRING "${text}" ${at} -1 rest)
+  string(REGEX MATCH "^\n[^\n]*\n---+\n" heading "${rest}")
+  string(LENGTH "${heading}" length)
+  string(SUBSTRING "${rest}" ${length} -1 rest)
+  set(after "")
+  string(REGEX MATCH "\n[^\n]+\n---+\n" next "${rest}")
+  if(next)
+    string(FIND "${rest}" "${next}" next_at)
+    string(SUBSTRING "${rest}" ${next_at} -1 after)
+  endif()
+  set(${text_var} "${before}${heading}\nOn Debian systems the complete text of this licence is in\n/usr/share/common-licenses/${license}.\n${after}" PARENT_SCOPE)
+endfunction()
+
 if(EXISTS "${notices}")
   file(READ "${notices}" notices_text)
+  refer_to_common_license(notices_text "Apache-2.0" Apache-2.0)
   as_field_text("${notices_text}" notices_text)
   string(APPEND copyright "Comment: The notices of the third-party software the programs are built with follow.${notices_text}\n")
 endif()
