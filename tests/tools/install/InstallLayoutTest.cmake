@@ -70,6 +70,15 @@ foreach(needle [[<mime-type type="application/x-kwb">]] [[<glob pattern="*.kwb"/
   check("kwbthumb.xml lacks ${needle}" at GREATER -1)
 endforeach()
 
+# install-linux answers --help on standard output and succeeds; a bad option is a usage error.
+execute_process(COMMAND "${SOURCE_DIR}/scripts/install-linux" --help
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+check("install-linux --help exits ${status}" status EQUAL 0)
+check("install-linux --help prints no usage on standard output" out MATCHES "^usage: scripts/install-linux")
+check("install-linux --help writes to standard error: ${err}" NOT err)
+execute_process(COMMAND "${SOURCE_DIR}/scripts/install-linux" --bogus RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+check("install-linux --bogus exits ${status}" status EQUAL 2)
+
 # Directly into a prefix: the database is brought up to date and knows the type; uninstalling
 # takes the files away and the type out of the database.
 find_program(update_mime update-mime-database)
