@@ -60,7 +60,9 @@ FitOutcome RequestFittedImage(IStream* stream, DocumentFormat format, UINT size,
     if (!reader) return FitOutcome::UnknownFormat;
     try {
         FittedPreview preview(size);
-        if (!reader(preview, stream)) return FitOutcome::NotRead;
+        const bool read = reader(preview, stream);
+        if (preview.OutOfMemory()) return FitOutcome::NoMemory;
+        if (!read) return FitOutcome::NotRead;
         // The provider would fit a blank 1 x 1 image here; a thumbnailer says what happened.
         if (!preview.Complete()) return FitOutcome::Undecodable;
         const tarn::CImage32& fitted = preview.Image();
