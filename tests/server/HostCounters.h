@@ -41,8 +41,15 @@ struct Counters {
 // glibc raises its mmap threshold each time a large block is freed, after which blocks of
 // megabytes come from arenas and stay resident in 8 MiB steps between identical cycles. A
 // fixed threshold keeps large blocks mapped and returned, so the resident set shows what is
-// held. Call once, before anything is measured.
-inline void FixHeapThresholds() { mallopt(M_MMAP_THRESHOLD, 256 * 1024); }
+// held. glibc also makes a new arena whenever threads first collide on the existing ones, by
+// timing alone, and each new one keeps some 100 KiB resident (its top and the pages its
+// chunks pin) and 64 MiB of address space: one arena for the whole test keeps that step out
+// of the readings, while a leak from any thread still lands in it. Call once, before anything
+// is measured and before the first thread starts.
+inline void FixHeapThresholds() {
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_ARENA_MAX, 1);
+}
 
 // The C heap is trimmed first: memory glibc keeps cached for reuse is not memory anyone holds,
 // and without the trim the resident set swings by megabytes between identical cycles.
