@@ -162,6 +162,32 @@ bool TryUniformRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32
     return true;
 }
 
+// A destination row whose footprints all align with source pixels (whole-number ratios), when
+// the strip fits one span and the sums fit 32 bits. False, having written nothing, otherwise.
+bool TryAlignedRow(const StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* top, int64_t W,
+                   const Footprint& fy, uint32_t* out) {
+    const bool singleRow = fy.first == fy.last;
+    if (s.alignedBlock < 0 || s.spanLast - s.spanFirst >= kSpanColumns) return false;
+    if (singleRow ? fy.wFirst != 0 : fy.wFirst != 255 || fy.wLast != 0) return false;
+    const uint64_t blockRows = static_cast<uint64_t>(fy.last - fy.first), blockColumns = static_cast<uint64_t>(s.alignedBlock);
+    if (255 * blockColumns * blockRows + blockColumns + blockRows + 1 > resample::kMostAlignedWeight) return false;
+    resample::AlignedRowJob job;
+    job.cols = s.cols;
+    job.count = static_cast<size_t>(s.count);
+    job.top = top;
+    job.bottom = top + static_cast<int64_t>(blockRows) * W;
+    job.stride = W;
+    job.blockRows = blockRows;
+    job.spanFirst = s.spanFirst;
+    job.spanCount = static_cast<size_t>(s.spanLast - s.spanFirst + 1);
+    job.blockSums = t.innerSums;
+    job.boundarySums = t.edgeRowSums;
+    job.alphas = t.columnAlpha;
+    job.out = out;
+    k.alignedRow(job);
+    return true;
+}
+
 // A destination row whose inner rows fit one block and whose strip fits one span, any alphas.
 void MixedRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* top, int64_t W, const Footprint& fy,
               uint32_t* out) {
@@ -357,6 +383,7 @@ void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W
     s.weightsValid = false;
     s.covered = false;
     s.spanFirst = s.spanLast = 0;
+    s.alignedBlock = 0;
     for (int32_t x = xa; x < w && s.count < kStripColumns; ++x) {
         const Footprint f = MakeFootprint(xStep, x, W);
         StripColumn c{};
@@ -372,6 +399,10 @@ void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W
             c.inner = c.single ? 0 : f.last - f.first - 1;
             c.wFirst = static_cast<uint32_t>(f.wFirst);
             c.wLast = static_cast<uint32_t>(f.wLast);
+        }
+        if (s.alignedBlock >= 0) {
+            const bool aligned = !c.empty && (c.single ? c.wFirst == 0 : c.wFirst == 255 && c.wLast == 0);
+            s.alignedBlock = aligned ? std::max<int32_t>(s.alignedBlock, static_cast<int32_t>(c.last - c.first)) : -1;
         }
         s.cols[s.count] = c;
         EdgeColumns& e = s.edges[s.count];
@@ -389,8 +420,10 @@ void StripRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* t
     if (!s.covered || fy.first > fy.last)
         std::fill_n(out, s.count, 0u);
     else if (s.spanLast - s.spanFirst < kSpanColumns && fy.last - fy.first - 1 <= kRowBlock) {
-        if (!TryUniformRow(s, t, k, top, W, fy, out)) MixedRow(s, t, k, top, W, fy, out);
-    } else {
+        // Rows of one alpha sum plain channels, cheaper than any weighting.
+        if (!TryUniformRow(s, t, k, top, W, fy, out) && !TryAlignedRow(s, t, k, top, W, fy, out))
+            MixedRow(s, t, k, top, W, fy, out);
+    } else if (!TryAlignedRow(s, t, k, top, W, fy, out)) {
         GeneralRow(s, t, k, top, W, fy, out);
     }
 }

@@ -212,7 +212,7 @@ const KernelList& List() {
 
 const Kernels& ScalarKernels() {
     static const Kernels kernels{AlphaRangeScalar,  PlainRowsScalar,   PremulRowsScalar, EdgeRowsScalar,
-                                 EdgeColumnsScalar, UniformRowScalar, MixedRowScalar};
+                                 EdgeColumnsScalar, UniformRowScalar, MixedRowScalar,  AlignedRowScalar};
     return kernels;
 }
 

@@ -188,6 +188,34 @@ struct MixedRowJob {
     uint32_t* out;
 };
 
+// One destination row of a strip whose footprints all start on a source pixel and end with
+// a boundary pixel of weight 0 (what whole-number ratios give): every footprint is a block
+// of full pixels plus the row below it and the column right of it, which count 1/255 each.
+// Pixel weights are then v = 255a inside the block, 255a - [a >= 2] on its first row and
+// first column (EdgeShare(255a)), and a on the boundary, so with P = (b*a, g*a, r*a, a) and
+// G = [a >= 2] * (b, g, r, 1) a destination pixel sums to
+//   255 * sum(P, block) - sum(G, first row and first column of the block) + sum(P, boundary).
+// The sums fit 32 bits while 255 * blockColumns * blockRows + blockColumns + blockRows + 1
+// <= kMostAlignedWeight (a 16 x 16 block does).
+constexpr uint32_t kMostAlignedWeight = 66051;  // 2^32 / 65025
+struct AlignedRowJob {
+    const StripColumn* cols;  // the block of column x is [first, last), its boundary last
+    size_t count;
+    const uint32_t* top;     // the footprint's first source row (column 0)
+    const uint32_t* bottom;  // its boundary row, blockRows rows below (top itself when 0)
+    ptrdiff_t stride;        // from one source row to the next
+    size_t blockRows;
+    int64_t spanFirst;  // source columns the strip reads
+    size_t spanCount;
+    // Per source column of the span, written by the kernel: T = 255 * P(block rows) - G(first
+    // row) + P(boundary row), U = P(all rows), the alpha range (AlphaWord) of all rows. Each
+    // readable 4 columns past the span.
+    ColumnSum* blockSums;
+    ColumnSum* boundarySums;
+    uint32_t* alphas;
+    uint32_t* out;
+};
+
 struct Kernels {
     // Widens `range` by the alphas of row[0..n).
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
@@ -210,7 +238,15 @@ struct Kernels {
     // Write the destination pixels of a job.
     void (*uniformRow)(const UniformRowJob& job);
     void (*mixedRow)(const MixedRowJob& job);
+    void (*alignedRow)(const AlignedRowJob& job);
 };
+
+// Sum of the weights C of an aligned footprint: 65025 per block pixel, 255 per boundary pixel.
+inline uint32_t AlignedWeightSum(uint64_t blockColumns, uint64_t blockRows) {
+    return static_cast<uint32_t>(65025 * blockColumns * blockRows + 255 * (blockColumns + blockRows + 1));
+}
+void AlignedRowScalar(const AlignedRowJob& job);
+void AlignedRowAvx2(const AlignedRowJob& job);
 
 const Kernels& ScalarKernels();
 // The fastest kernels this processor runs; every set gives the same results.

@@ -30,6 +30,8 @@ struct StripColumns {
     int32_t count;
     int32_t xa;    // first destination column
     bool covered;  // some column of the strip lies inside the source
+    // The widest block when every column is aligned to source pixels (AlignedRowJob), else -1.
+    int32_t alignedBlock;
     int64_t spanFirst;
     int64_t spanLast;
 };
@@ -53,7 +55,7 @@ struct StripSums {
         PlainSum plain[kSpanColumns + 4];
     };
     ColumnSum edgeRowSums[kSpanColumns + 4];
-    uint32_t columnAlpha[kSpanColumns];  // alpha range per source column (AlphaWord)
+    uint32_t columnAlpha[kSpanColumns + 4];  // alpha range per source column (AlphaWord)
 };
 
 // 16.16 step of one axis. Sources below 32768 pixels give the same value as 32-bit

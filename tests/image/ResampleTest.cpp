@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "image/CImage32.h"
 #include "image/Resample.h"
 #include "image/ResampleKernels.h"
+#include "image/ResampleStrips.h"
 #include "tests/image/RandomImages.h"
 
 namespace tarn {
@@ -487,6 +489,69 @@ TEST(ResampleKernels, AgreeWithScalar) {
             scalar.edgeColumns(row.data(), 0, 3, cols.data(), cols.size(), ea.data());  // one row thrice
             k.edgeColumns(row.data(), 0, 3, cols.data(), cols.size(), eb.data());
             for (size_t c = 0; c < cols.size(); ++c) ASSERT_TRUE(same(ea[c], eb[c])) << "edgeColumns " << c;
+        }
+    }
+}
+
+// The kernel of footprints aligned to source pixels (whole-number ratios), driven row by row
+// through a strip as the resampler drives it, against the plain transcription: odd sizes,
+// ratios 1 to 16, strips that start anywhere, every alpha regime (alpha 1 is the one the
+// first-row and first-column rounding treats apart).
+TEST(ResampleKernels, AlignedRowsMatchReference) {
+    const resample::Kernels* sets[4];
+    const char* names[4];
+    const size_t count = resample::AvailableKernels(sets, 4, names);
+    std::mt19937 rng(21);
+    const auto pick = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+    const int32_t ratios[] = {1, 2, 3, 4, 4, 5, 8, 16};
+    for (int round = 0; round < 240; ++round) {
+        const int32_t kx = ratios[pick(0, 7)], ky = round % 8 == 0 ? 16 : ratios[pick(0, 7)];
+        const int32_t dW = pick(1, 45), dH = pick(1, 6);
+        CImage32 src;
+        src.Resize(kx * dW, ky * dH);
+        FillRandom(src, rng, round % 6 < 5 ? round % 5 : kOpaque);
+        if (round % 6 == 5) {
+            // Opaque but for the columns (or rows) that start each block: a footprint's only
+            // other alpha is then in its boundary column (row).
+            for (int32_t i = 0; i < src.Height(); ++i)
+                for (int32_t j = 0; j < src.Width(); ++j)
+                    if ((round % 12 == 5 ? j % kx : i % ky) == 0) src.SetPixel(j, i, src.GetPixel(j, i) & 0x40FFFFFFu);
+        }
+        const int64_t xStep = resample::StepOf(src.Width(), dW), yStep = resample::StepOf(src.Height(), dH);
+        resample::StripTables tables;
+        resample::StripColumns strip{};
+        strip.cols = tables.cols;
+        strip.edges = tables.edges;
+        strip.weights = tables.weights;
+        const int32_t xa = pick(0, dW - 1);
+        resample::BuildStrip(strip, xa, dW, xStep, src.Width());
+        ASSERT_GE(strip.alignedBlock, 0) << kx;
+        auto sums = std::make_unique<resample::StripSums>();
+        for (int32_t y = 0; y < dH; ++y) {
+            const resample::Footprint fy = resample::MakeFootprint(yStep, y, src.Height());
+            resample::AlignedRowJob job;
+            job.cols = strip.cols;
+            job.count = static_cast<size_t>(strip.count);
+            job.top = src.Pixels() + fy.first * src.Width();
+            job.blockRows = static_cast<size_t>(fy.last - fy.first);
+            job.bottom = job.top + static_cast<ptrdiff_t>(job.blockRows) * src.Width();
+            job.stride = src.Width();
+            job.spanFirst = strip.spanFirst;
+            job.spanCount = static_cast<size_t>(strip.spanLast - strip.spanFirst + 1);
+            job.blockSums = sums->innerSums;
+            job.boundarySums = sums->edgeRowSums;
+            job.alphas = sums->columnAlpha;
+            for (size_t k = 0; k < count; ++k) {
+                std::vector<uint32_t> out(job.count, 0x12345678u);
+                job.out = out.data();
+                sets[k]->alignedRow(job);
+                for (size_t x = 0; x < job.count; ++x) {
+                    const int64_t dx = xa + static_cast<int64_t>(x);
+                    ASSERT_EQ(out[x], ReferenceAreaSample(src, xStep, yStep, dx, y))
+                        << names[k] << " " << src.Width() << "x" << src.Height() << " -> " << dW << "x" << dH
+                        << " at " << dx << "," << y;
+                }
+            }
         }
     }
 }

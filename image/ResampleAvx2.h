@@ -1,0 +1,49 @@
+// AVX2 helpers shared by the resampling kernel files: exact conversions to double and the
+// packing of quotients into a pixel. Only for functions compiled with TARN_AVX2 and reached
+// after a processor check.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#define TARN_AVX2 __attribute__((target("avx2,fma")))
+
+// Vector values only pass between TARN_AVX2 functions, yet GCC for some targets (mingw) warns
+// that the ABI of vector returns differs without AVX. The warning does not apply here.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace tarn::resample {
+
+// Exact conversion of a count below 2^63 (signed conversion needs no fix-up for the top bit).
+inline double ToDouble(uint64_t v) { return static_cast<double>(static_cast<int64_t>(v)); }
+
+// The top 64-bit lane. 32-bit code has no 64-bit extract: there it is two 32-bit halves.
+TARN_AVX2 inline uint64_t HighLane64(__m256i v) {
+#if defined(__x86_64__)
+    return static_cast<uint64_t>(_mm256_extract_epi64(v, 3));
+#else
+    return uint64_t{static_cast<uint32_t>(_mm256_extract_epi32(v, 7))} << 32 |
+           static_cast<uint32_t>(_mm256_extract_epi32(v, 6));
+#endif
+}
+
+// Exact conversion of 64-bit lanes below 2^52 to doubles.
+TARN_AVX2 inline __m256d U64ToDouble(__m256i v) {
+    const __m256d magic = _mm256_set1_pd(4503599627370496.0);  // 2^52
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(v, _mm256_castpd_si256(magic))), magic);
+}
+
+// Divides lanes b, g, r of `sum` by v, and `alphaNumerator` by `alphaDenominator` unless
+// `alpha` (>= 0) is given; packs the four low bytes into a pixel.
+TARN_AVX2 inline uint32_t PackQuotients(__m256d sum, double v, double alphaNumerator, double alphaDenominator,
+                                        int32_t alpha) {
+    sum = _mm256_blend_pd(sum, _mm256_set1_pd(alphaNumerator), 8);
+    __m128i q = _mm256_cvttpd_epi32(_mm256_div_pd(sum, _mm256_setr_pd(v, v, v, alphaDenominator)));
+    if (alpha >= 0) q = _mm_insert_epi32(q, alpha, 3);
+    q = _mm_and_si128(q, _mm_set1_epi32(255));
+    q = _mm_packus_epi16(_mm_packus_epi32(q, q), q);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(q));
+}
+
+}  // namespace tarn::resample
