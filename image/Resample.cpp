@@ -384,6 +384,7 @@ void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W
     s.covered = false;
     s.spanFirst = s.spanLast = 0;
     s.alignedBlock = 0;
+    s.narrow = true;
     for (int32_t x = xa; x < w && s.count < kStripColumns; ++x) {
         const Footprint f = MakeFootprint(xStep, x, W);
         StripColumn c{};
@@ -404,6 +405,7 @@ void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W
             const bool aligned = !c.empty && (c.single ? c.wFirst == 0 : c.wFirst == 255 && c.wLast == 0);
             s.alignedBlock = aligned ? std::max<int32_t>(s.alignedBlock, static_cast<int32_t>(c.last - c.first)) : -1;
         }
+        s.narrow = s.narrow && !c.empty && c.last - c.first <= 1;
         s.cols[s.count] = c;
         EdgeColumns& e = s.edges[s.count];
         e.first = c.empty ? 0 : static_cast<int32_t>(c.first);
@@ -419,6 +421,9 @@ void StripRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* t
     uint32_t* out = row + s.xa;
     if (!s.covered || fy.first > fy.last)
         std::fill_n(out, s.count, 0u);
+    else if (s.narrow && fy.last - fy.first <= 1)
+        k.narrowRow({s.edges, static_cast<size_t>(s.count), top, fy.first == fy.last ? nullptr : top + W,
+                     static_cast<uint32_t>(fy.wFirst), static_cast<uint32_t>(fy.wLast), W, out});
     else if (s.spanLast - s.spanFirst < kSpanColumns && fy.last - fy.first - 1 <= kRowBlock) {
         // Rows of one alpha sum plain channels, cheaper than any weighting.
         if (!TryUniformRow(s, t, k, top, W, fy, out) && !TryAlignedRow(s, t, k, top, W, fy, out))

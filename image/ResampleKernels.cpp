@@ -212,7 +212,7 @@ const KernelList& List() {
 
 const Kernels& ScalarKernels() {
     static const Kernels kernels{AlphaRangeScalar,  PlainRowsScalar,   PremulRowsScalar, EdgeRowsScalar,
-                                 EdgeColumnsScalar, UniformRowScalar, MixedRowScalar,  AlignedRowScalar};
+                                 EdgeColumnsScalar, UniformRowScalar, MixedRowScalar,  AlignedRowScalar, NarrowRowScalar};
     return kernels;
 }
 

@@ -216,6 +216,19 @@ struct AlignedRowJob {
     uint32_t* out;
 };
 
+// One destination row of a strip whose footprints cover at most two source columns and two
+// source rows (enlargements): every pixel of a footprint is an edge pixel of weight
+// C = max(A * B, 255) and share v = Div255(a * C), and every sum fits 32 bits.
+struct NarrowRowJob {
+    const EdgeColumns* cols;  // wLast = 0: the footprint has one column
+    size_t count;
+    const uint32_t* top;     // the footprint's first source row
+    const uint32_t* bottom;  // its last row, or null when it has one row
+    uint32_t B0, B1;         // row weights
+    int64_t width;           // of the source rows
+    uint32_t* out;
+};
+
 struct Kernels {
     // Widens `range` by the alphas of row[0..n).
     void (*alphaRange)(const uint32_t* row, size_t n, AlphaRange& range);
@@ -239,7 +252,11 @@ struct Kernels {
     void (*uniformRow)(const UniformRowJob& job);
     void (*mixedRow)(const MixedRowJob& job);
     void (*alignedRow)(const AlignedRowJob& job);
+    void (*narrowRow)(const NarrowRowJob& job);
 };
+
+void NarrowRowScalar(const NarrowRowJob& job);
+void NarrowRowAvx2(const NarrowRowJob& job);
 
 // Sum of the weights C of an aligned footprint: 65025 per block pixel, 255 per boundary pixel.
 inline uint32_t AlignedWeightSum(uint64_t blockColumns, uint64_t blockRows) {

@@ -408,7 +408,7 @@ TARN_AVX2 void MixedRowAvx2(const MixedRowJob& job) {
 
 const Kernels& Avx2Kernels() {
     static const Kernels kernels{AlphaRangeAvx2,  PlainRowsAvx2,   PremulRowsAvx2, EdgeRowsAvx2,
-                                 EdgeColumnsAvx2, UniformRowAvx2, MixedRowAvx2,  AlignedRowAvx2};
+                                 EdgeColumnsAvx2, UniformRowAvx2, MixedRowAvx2,  AlignedRowAvx2, NarrowRowAvx2};
     return kernels;
 }
 

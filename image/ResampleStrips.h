@@ -32,6 +32,7 @@ struct StripColumns {
     bool covered;  // some column of the strip lies inside the source
     // The widest block when every column is aligned to source pixels (AlignedRowJob), else -1.
     int32_t alignedBlock;
+    bool narrow;  // every footprint at most two columns wide, none outside the source
     int64_t spanFirst;
     int64_t spanLast;
 };

@@ -556,5 +556,50 @@ TEST(ResampleKernels, AlignedRowsMatchReference) {
     }
 }
 
+// The kernel of footprints of at most 2 x 2 source pixels (enlargements by ratios that are not
+// whole numbers), against the plain transcription: ratios from just above 1 (where eight
+// footprints span more than eight source columns) to 40, narrow sources whose last columns
+// sit near the end of the row, every alpha regime.
+TEST(ResampleKernels, NarrowRowsMatchReference) {
+    const resample::Kernels* sets[4];
+    const char* names[4];
+    const size_t count = resample::AvailableKernels(sets, 4, names);
+    std::mt19937 rng(22);
+    const auto pick = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+    for (int round = 0; round < 300; ++round) {
+        CImage32 src;
+        src.Resize(pick(1, round % 3 ? 12 : 150), pick(1, 9));
+        const int32_t dW = src.Width() + pick(1, round % 2 ? src.Width() / 4 + 1 : 40 * src.Width());
+        const int32_t dH = src.Height() + pick(round % 5 == 0 ? 0 : 1, 3 * src.Height());
+        FillRandom(src, rng, round % 5);
+        const int64_t xStep = resample::StepOf(src.Width(), dW), yStep = resample::StepOf(src.Height(), dH);
+        resample::StripTables tables;
+        resample::StripColumns strip{};
+        strip.cols = tables.cols;
+        strip.edges = tables.edges;
+        strip.weights = tables.weights;
+        const int32_t xa = pick(0, dW - 1);
+        resample::BuildStrip(strip, xa, dW, xStep, src.Width());
+        ASSERT_TRUE(strip.narrow) << src.Width() << " -> " << dW;
+        for (int32_t y = 0; y < dH; ++y) {
+            const resample::Footprint fy = resample::MakeFootprint(yStep, y, src.Height());
+            ASSERT_LE(fy.last - fy.first, 1);
+            const uint32_t* top = src.Pixels() + fy.first * src.Width();
+            for (size_t k = 0; k < count; ++k) {
+                std::vector<uint32_t> out(static_cast<size_t>(strip.count), 0x12345678u);
+                sets[k]->narrowRow({strip.edges, out.size(), top, fy.first == fy.last ? nullptr : top + src.Width(),
+                                    static_cast<uint32_t>(fy.wFirst), static_cast<uint32_t>(fy.wLast), src.Width(),
+                                    out.data()});
+                for (size_t x = 0; x < out.size(); ++x) {
+                    const int64_t dx = xa + static_cast<int64_t>(x);
+                    ASSERT_EQ(out[x], ReferenceAreaSample(src, xStep, yStep, dx, y))
+                        << names[k] << " " << src.Width() << "x" << src.Height() << " -> " << dW << "x" << dH
+                        << " at " << dx << "," << y;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tarn
