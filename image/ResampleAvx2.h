@@ -46,4 +46,27 @@ TARN_AVX2 inline uint32_t PackQuotients(__m256d sum, double v, double alphaNumer
     return static_cast<uint32_t>(_mm_cvtsi128_si32(q));
 }
 
+// In each 128-bit lane of two pixels widened to 16 bits: their alphas spread over the lanes
+// of the pixel (bytes 6-7 and 14-15).
+TARN_AVX2 inline __m256i SpreadAlpha(__m256i w) {
+    const __m256i spread =
+        _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15, 6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14,
+                         15, 14, 15, 14, 15);
+    return _mm256_shuffle_epi8(w, spread);
+}
+
+// EdgeShare on 16-bit lanes: m - (m >= 258).
+TARN_AVX2 inline __m256i EdgeShare16(__m256i m) {
+    const __m256i below = _mm256_cmpeq_epi16(_mm256_subs_epu16(m, _mm256_set1_epi16(257)), _mm256_setzero_si256());
+    return _mm256_sub_epi16(_mm256_sub_epi16(m, _mm256_set1_epi16(1)), below);
+}
+
+// (b, g, r, 1) * v per pixel, as 32-bit lanes: pixels 0 and 2 in `first`, 1 and 3 in `second`.
+TARN_AVX2 inline void WeightedColour(__m256i w, __m256i v, __m256i& first, __m256i& second) {
+    const __m256i colour = _mm256_blend_epi16(w, _mm256_set1_epi16(1), 0x88);
+    const __m256i lo = _mm256_mullo_epi16(colour, v), hi = _mm256_mulhi_epu16(colour, v);
+    first = _mm256_unpacklo_epi16(lo, hi);
+    second = _mm256_unpackhi_epi16(lo, hi);
+}
+
 }  // namespace tarn::resample

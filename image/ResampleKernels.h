@@ -263,6 +263,8 @@ inline uint32_t AlignedWeightSum(uint64_t blockColumns, uint64_t blockRows) {
     return static_cast<uint32_t>(65025 * blockColumns * blockRows + 255 * (blockColumns + blockRows + 1));
 }
 void AlignedRowScalar(const AlignedRowJob& job);
+void UniformRowAvx2(const UniformRowJob& job);
+void MixedRowAvx2(const MixedRowJob& job);
 void AlignedRowAvx2(const AlignedRowJob& job);
 
 const Kernels& ScalarKernels();
