@@ -12,16 +12,6 @@
 namespace tarn::resample {
 namespace {
 
-// P of two rows of two columns (their bytes interleaved by _mm_unpack*_epi8), one column per
-// 128-bit lane: (b*a + b'*a', g*a + g'*a', r*a + r'*a', a + a').
-TARN_AVX2 inline __m256i PremultipliedPairs(__m128i interleaved) {
-    const __m256i w = _mm256_cvtepu8_epi16(interleaved);
-    const __m256i alphas = _mm256_shuffle_epi8(
-        w, _mm256_setr_epi8(12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14,
-                            15, 12, 13, 14, 15, 12, 13, 14, 15));
-    return _mm256_madd_epi16(w, _mm256_blend_epi16(alphas, _mm256_set1_epi16(1), 0xC0));
-}
-
 // G of four pixels as two registers of two pixels each (b, g, r, 1), 0 where alpha < 2.
 TARN_AVX2 inline void Rounding(__m128i raw, __m256i& g01, __m256i& g23) {
     const __m256i one = _mm256_set1_epi32(1);
@@ -40,46 +30,7 @@ TARN_AVX2 inline __m128i RangeWords(__m128i lo, __m128i hi) {
                         _mm_xor_si128(_mm_shuffle_epi8(hi, spread), flip));
 }
 
-TARN_AVX2 inline __m128i Load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-
 TARN_AVX2 inline __m256i Times255(__m256i v) { return _mm256_sub_epi32(_mm256_slli_epi32(v, 8), v); }
-
-// T, U and the alpha ranges of four columns of the span from c on.
-TARN_AVX2 inline void FourColumns(const AlignedRowJob& job, size_t c) {
-    const ptrdiff_t W = job.stride;
-    const uint32_t* p = job.top + job.spanFirst + static_cast<int64_t>(c);
-    const __m128i zero = _mm_setzero_si128();
-    __m256i s01 = _mm256_setzero_si256(), s23 = s01;
-    const __m128i bottom = Load4(job.bottom + job.spanFirst + static_cast<int64_t>(c));
-    __m128i lo = bottom, hi = bottom;
-    size_t r = 0;
-    for (; r + 2 <= job.blockRows; r += 2, p += 2 * W) {
-        const __m128i x0 = Load4(p), x1 = Load4(p + W);
-        lo = _mm_min_epu8(lo, _mm_min_epu8(x0, x1));
-        hi = _mm_max_epu8(hi, _mm_max_epu8(x0, x1));
-        s01 = _mm256_add_epi32(s01, PremultipliedPairs(_mm_unpacklo_epi8(x0, x1)));
-        s23 = _mm256_add_epi32(s23, PremultipliedPairs(_mm_unpackhi_epi8(x0, x1)));
-    }
-    if (r < job.blockRows) {
-        const __m128i x0 = Load4(p);
-        lo = _mm_min_epu8(lo, x0);
-        hi = _mm_max_epu8(hi, x0);
-        s01 = _mm256_add_epi32(s01, PremultipliedPairs(_mm_unpacklo_epi8(x0, zero)));
-        s23 = _mm256_add_epi32(s23, PremultipliedPairs(_mm_unpackhi_epi8(x0, zero)));
-    }
-    const __m256i b01 = PremultipliedPairs(_mm_unpacklo_epi8(bottom, zero));
-    const __m256i b23 = PremultipliedPairs(_mm_unpackhi_epi8(bottom, zero));
-    __m256i g01 = _mm256_setzero_si256(), g23 = g01;
-    if (job.blockRows > 0) Rounding(Load4(job.top + job.spanFirst + static_cast<int64_t>(c)), g01, g23);
-    // T = 255 * P(block rows) - G(first row) + P(boundary row); U = P(all rows).
-    __m256i* T = reinterpret_cast<__m256i*>(job.blockSums + c);
-    __m256i* U = reinterpret_cast<__m256i*>(job.boundarySums + c);
-    _mm256_storeu_si256(T, _mm256_add_epi32(_mm256_sub_epi32(Times255(s01), g01), b01));
-    _mm256_storeu_si256(T + 1, _mm256_add_epi32(_mm256_sub_epi32(Times255(s23), g23), b23));
-    _mm256_storeu_si256(U, _mm256_add_epi32(s01, b01));
-    _mm256_storeu_si256(U + 1, _mm256_add_epi32(s23, b23));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(job.alphas + c), RangeWords(lo, hi));
-}
 
 // P of two rows of two columns widened to 16 bits, one column per 128-bit lane.
 TARN_AVX2 inline __m256i PremultipliedWide(__m256i w) {
@@ -151,7 +102,6 @@ TARN_AVX2 inline void EightColumns(const AlignedRowJob& job, size_t c) {
 TARN_AVX2 void AlignedColumnsAvx2(const AlignedRowJob& job) {
     size_t c = 0;
     for (; c + 8 <= job.spanCount; c += 8) EightColumns(job, c);
-    for (; c + 4 <= job.spanCount; c += 4) FourColumns(job, c);
     for (; c < job.spanCount; ++c) AlignedColumn(job, c);
 }
 

@@ -493,6 +493,16 @@ TEST(ResampleKernels, AgreeWithScalar) {
     }
 }
 
+// The strip of destination columns from xa on, as the resampler builds it.
+resample::StripColumns StripAt(resample::StripTables& tables, int32_t xa, int32_t dW, int64_t xStep, int64_t W) {
+    resample::StripColumns strip{};
+    strip.cols = tables.cols;
+    strip.edges = tables.edges;
+    strip.weights = tables.weights;
+    resample::BuildStrip(strip, xa, dW, xStep, W);
+    return strip;
+}
+
 // The kernel of footprints aligned to source pixels (whole-number ratios), driven row by row
 // through a strip as the resampler drives it, against the plain transcription: odd sizes,
 // ratios 1 to 16, strips that start anywhere, every alpha regime (alpha 1 is the one the
@@ -519,12 +529,8 @@ TEST(ResampleKernels, AlignedRowsMatchReference) {
         }
         const int64_t xStep = resample::StepOf(src.Width(), dW), yStep = resample::StepOf(src.Height(), dH);
         resample::StripTables tables;
-        resample::StripColumns strip{};
-        strip.cols = tables.cols;
-        strip.edges = tables.edges;
-        strip.weights = tables.weights;
         const int32_t xa = pick(0, dW - 1);
-        resample::BuildStrip(strip, xa, dW, xStep, src.Width());
+        resample::StripColumns strip = StripAt(tables, xa, dW, xStep, src.Width());
         ASSERT_GE(strip.alignedBlock, 0) << kx;
         auto sums = std::make_unique<resample::StripSums>();
         for (int32_t y = 0; y < dH; ++y) {
@@ -574,12 +580,8 @@ TEST(ResampleKernels, NarrowRowsMatchReference) {
         FillRandom(src, rng, round % 5);
         const int64_t xStep = resample::StepOf(src.Width(), dW), yStep = resample::StepOf(src.Height(), dH);
         resample::StripTables tables;
-        resample::StripColumns strip{};
-        strip.cols = tables.cols;
-        strip.edges = tables.edges;
-        strip.weights = tables.weights;
         const int32_t xa = pick(0, dW - 1);
-        resample::BuildStrip(strip, xa, dW, xStep, src.Width());
+        resample::StripColumns strip = StripAt(tables, xa, dW, xStep, src.Width());
         ASSERT_TRUE(strip.narrow) << src.Width() << " -> " << dW;
         for (int32_t y = 0; y < dH; ++y) {
             const resample::Footprint fy = resample::MakeFootprint(yStep, y, src.Height());
