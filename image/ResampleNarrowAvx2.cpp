@@ -10,8 +10,9 @@
 namespace tarn::resample {
 namespace {
 
-// floor(n / d) per lane for 0 <= n < 2^27 and 0 < d, given r ~ 1 / d: the float estimate is
-// within one of the quotient, and the remainder n - q * d, exact in 32 bits, says which way.
+// floor(n / d) per lane for 0 <= n < 2^27, 0 < d and quotients below 256, given r ~ 1 / d
+// (the approximate reciprocal, relative error below 2^-11, will do): the estimate is within
+// one of the quotient, and the remainder n - q * d, exact in 32 bits, says which way.
 TARN_AVX2 inline __m256i Quotient8(__m256i n, __m256i d, __m256 r) {
     __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r));
     const __m256i rest = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, d));
@@ -77,10 +78,10 @@ TARN_AVX2 inline void EightPixels(const NarrowRowJob& job, size_t x) {
     }
     const __m256i valid = _mm256_cmpgt_epi32(s.v, zero);
     const __m256i v = _mm256_or_si256(s.v, _mm256_andnot_si256(valid, _mm256_set1_epi32(1)));  // no 0 divisors
-    const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(v));
+    const __m256 reciprocal = _mm256_rcp_ps(_mm256_cvtepi32_ps(v));
     const __m256i qb = Quotient8(s.b, v, reciprocal), qg = Quotient8(s.g, v, reciprocal), qr = Quotient8(s.r, v, reciprocal);
     const __m256i n = _mm256_sub_epi32(_mm256_slli_epi32(s.v, 8), s.v);  // v * 255
-    const __m256i qa = Quotient8(n, s.weight, _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(s.weight)));
+    const __m256i qa = Quotient8(n, s.weight, _mm256_rcp_ps(_mm256_cvtepi32_ps(s.weight)));
     const __m256i alpha = _mm256_blendv_epi8(qa, s.lo, _mm256_cmpeq_epi32(s.lo, s.hi));
     __m256i out = _mm256_or_si256(qb, _mm256_slli_epi32(qg, 8));
     out = _mm256_or_si256(out, _mm256_or_si256(_mm256_slli_epi32(qr, 16), _mm256_slli_epi32(alpha, 24)));
