@@ -18,34 +18,6 @@ TARN_AVX2 inline __m128i PixelRounding(uint32_t p) {
 
 TARN_AVX2 inline __m128i Load(const ColumnSum* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
-// One destination pixel from the column sums of its block [f, l) and boundary column l.
-TARN_AVX2 inline uint32_t AlignedPixel(const AlignedRowJob& job, const ColumnSum* T, const ColumnSum* U,
-                                       const uint32_t* alphas, int64_t f, int64_t l) {
-    __m256i wide = _mm256_setzero_si256();
-    int64_t j = f;
-    for (; j + 2 <= l; j += 2) wide = _mm256_add_epi32(wide, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(T + j)));
-    __m128i s = _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1)), Load(U + l));
-    if (j < l) s = _mm_add_epi32(s, Load(T + j));
-    __m128i range = _mm_cvtsi32_si128(static_cast<int>(alphas[l]));
-    for (j = f; j + 4 <= l; j += 4) range = _mm_max_epu8(range, _mm_loadu_si128(reinterpret_cast<const __m128i*>(alphas + j)));
-    for (; j < l; ++j) range = _mm_max_epu8(range, _mm_cvtsi32_si128(static_cast<int>(alphas[j])));
-    range = _mm_max_epu8(range, _mm_shuffle_epi32(range, 0x4E));
-    range = _mm_max_epu8(range, _mm_shuffle_epi32(range, 0xB1));
-    if (f < l) {
-        const uint32_t* p = job.top + f;
-        __m128i g = _mm_setzero_si128();
-        for (size_t r = 1; r < job.blockRows; ++r) g = _mm_add_epi32(g, PixelRounding(p[static_cast<ptrdiff_t>(r) * job.stride]));
-        s = _mm_sub_epi32(s, g);
-    }
-    const uint32_t v = static_cast<uint32_t>(_mm_extract_epi32(s, 3));
-    if (v == 0) return 0;
-    const uint32_t word = static_cast<uint32_t>(_mm_cvtsi128_si32(range));
-    const uint32_t lo = AlphaWordLo(word), hi = AlphaWordHi(word);
-    const double numerator = lo == hi ? lo : ToDouble(uint64_t{v} * 255);
-    const double denominator = lo == hi ? 1 : AlignedWeightSum(static_cast<uint64_t>(l - f), job.blockRows);
-    return PackQuotients(U64ToDouble(_mm256_cvtepu32_epi64(s)), v, numerator, denominator, -1);
-}
-
 // Sum of T over the block [f, l) and U of its boundary column l.
 TARN_AVX2 inline __m128i BlockSum(const ColumnSum* T, const ColumnSum* U, int64_t f, int64_t l) {
     __m256i wide = _mm256_setzero_si256();
@@ -65,6 +37,25 @@ TARN_AVX2 inline uint32_t BlockRange(const uint32_t* alphas, int64_t f, int64_t 
     range = _mm_max_epu8(range, _mm_shuffle_epi32(range, 0x4E));
     range = _mm_max_epu8(range, _mm_shuffle_epi32(range, 0xB1));
     return static_cast<uint32_t>(_mm_cvtsi128_si32(range));
+}
+
+// One destination pixel from the column sums of its block [f, l) and boundary column l.
+TARN_AVX2 inline uint32_t AlignedPixel(const AlignedRowJob& job, const ColumnSum* T, const ColumnSum* U,
+                                       const uint32_t* alphas, int64_t f, int64_t l) {
+    __m128i s = BlockSum(T, U, f, l);
+    if (f < l) {
+        const uint32_t* p = job.top + f;
+        __m128i g = _mm_setzero_si128();
+        for (size_t r = 1; r < job.blockRows; ++r) g = _mm_add_epi32(g, PixelRounding(p[static_cast<ptrdiff_t>(r) * job.stride]));
+        s = _mm_sub_epi32(s, g);
+    }
+    const uint32_t v = static_cast<uint32_t>(_mm_extract_epi32(s, 3));
+    if (v == 0) return 0;
+    const uint32_t word = BlockRange(alphas, f, l);
+    const uint32_t lo = AlphaWordLo(word), hi = AlphaWordHi(word);
+    const double numerator = lo == hi ? lo : ToDouble(uint64_t{v} * 255);
+    const double denominator = lo == hi ? 1 : AlignedWeightSum(static_cast<uint64_t>(l - f), job.blockRows);
+    return PackQuotients(U64ToDouble(_mm256_cvtepu32_epi64(s)), v, numerator, denominator, -1);
 }
 
 // Four 32-bit lanes below 2^32 as doubles.
