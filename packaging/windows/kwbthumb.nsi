@@ -78,10 +78,29 @@ CompletedText "Finished."
 VIProductVersion "${VERSION}.0"
 VIFileVersion "${VERSION}.0"
 
+; --- State -----------------------------------------------------------------------------------
+Var Params        ; the command line after the program's name
+Var Mode          ; AllUsers or CurrentUser
+Var ModeGiven     ; 1 when the command line chose the mode (no mode page then)
+Var Admin         ; 1 when this process may write machine-wide
+Var DirGiven      ; 1 when /D= chose the folder
+Var Log           ; handle of the /LOG= file, or ""
+Var PrevDir       ; folder of the installation this mode already has, or ""
+Var CreatedTop    ; the highest folder this run created, or ""
+Var Unique        ; suffix of this run's aside names
+Var Failure       ; words saying why the run failed
+Var FinishText
+Var Quiet         ; 1 while undoing: expected failures are not reported
+Var Attempted     ; how many DLL registrations this run attempted
+Var ModeAllUsers  ; the mode page's radio buttons
+Var ModeCurrentUser
+
 ; --- Pages -----------------------------------------------------------------------------------
 !define MUI_ICON "${__FILEDIR__}\kwbthumb.ico"
 !define MUI_UNICON "${__FILEDIR__}\kwbthumb.ico"
 !define MUI_ABORTWARNING
+!define MUI_CUSTOMFUNCTION_ABORT UserCancelled
+!define MUI_CUSTOMFUNCTION_UNABORT un.UserCancelled
 !define MUI_ABORTWARNING_TEXT "Stop the setup? Nothing has been changed yet."
 
 !define MUI_WELCOMEPAGE_TITLE "${PRODUCT_NAME} ${VERSION}"
@@ -103,10 +122,10 @@ Page custom ModePageShow ModePageLeave
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
-!define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Removed"
-!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "${PRODUCT_NAME} was removed."
-!define MUI_INSTFILESPAGE_ABORTHEADER_TEXT "Removal failed"
-!define MUI_INSTFILESPAGE_ABORTHEADER_SUBTEXT "The handler is still installed and works. Show details for the reason."
+!define /redef MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Removed"
+!define /redef MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "${PRODUCT_NAME} was removed."
+!define /redef MUI_INSTFILESPAGE_ABORTHEADER_TEXT "Removal failed"
+!define /redef MUI_INSTFILESPAGE_ABORTHEADER_SUBTEXT "The handler is still installed and works. Show details for the reason."
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE "English"
@@ -119,40 +138,20 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "MIT licence; see LICENSE.txt"
 
-; --- State -----------------------------------------------------------------------------------
-Var Params        ; the command line after the program's name
-Var Mode          ; AllUsers or CurrentUser
-Var ModeGiven     ; 1 when the command line chose the mode (no mode page then)
-Var Admin         ; 1 when this process may write machine-wide
-Var DirGiven      ; 1 when /D= chose the folder
-Var Log           ; handle of the /LOG= file, or ""
-Var PrevDir       ; folder of the installation this mode already has, or ""
-Var CreatedTop    ; the highest folder this run created, or ""
-Var Unique        ; suffix of this run's aside names
-Var Failure       ; words saying why the run failed
-Var FinishText
-Var ModeAllUsers  ; the mode page's radio buttons
-Var ModeCurrentUser
-
 !define USAGE "${PRODUCT_NAME} ${VERSION} setup$\r$\n\
-$\r$\n\
-  setup [/S] [/AllUsers | /CurrentUser] [/LOG=FILE] [/D=FOLDER]$\r$\n\
-$\r$\n\
-  /S            silent: no pages, no messages; the exit code is the result$\r$\n\
-  /AllUsers     for every user of this computer (needs an administrator)$\r$\n\
-  /CurrentUser  for you alone (no administrator rights needed)$\r$\n\
-  /LOG=FILE     add what setup does to FILE$\r$\n\
-  /D=FOLDER     install into FOLDER; last on the line, without quotes$\r$\n\
-  /?            show this text$\r$\n\
-$\r$\n\
-Without /AllUsers or /CurrentUser an administrator installs for every user,$\r$\n\
-anyone else for themselves. The folder defaults to the one already installed$\r$\n\
-in that mode; another folder moves the installation there.$\r$\n\
-$\r$\n\
-Exit codes: 0 installed; 1 cancelled; 2 failed (what was there before is$\r$\n\
-left as it was); 3010 installed, restart Windows to finish.$\r$\n\
-$\r$\n\
-Removal: $\"FOLDER\uninstall.exe$\" [/S] [/LOG=FILE], the same exit codes.$\r$\n"
+$\r$\n  setup [/S] [/AllUsers | /CurrentUser] [/LOG=FILE] [/D=FOLDER]$\r$\n\
+$\r$\n  /S            silent: no pages, no messages; the exit code is the result\
+$\r$\n  /AllUsers     for every user of this computer (needs an administrator)\
+$\r$\n  /CurrentUser  for you alone (no administrator rights needed)\
+$\r$\n  /LOG=FILE     add what setup does to FILE\
+$\r$\n  /D=FOLDER     install into FOLDER; last on the line, without quotes\
+$\r$\n  /?            show this text$\r$\n\
+$\r$\nWithout /AllUsers or /CurrentUser an administrator installs for every user,\
+$\r$\nanyone else for themselves. The folder defaults to the one already installed\
+$\r$\nin that mode; another folder moves the installation there.$\r$\n\
+$\r$\nExit codes: 0 installed; 1 cancelled; 2 failed (what was there before is\
+$\r$\nleft as it was); 3010 installed, restart Windows to finish.$\r$\n\
+$\r$\nRemoval: $\"FOLDER\\uninstall.exe$\" [/S] [/LOG=FILE], the same exit codes.$\r$\n"
 
 ; --- Helpers shared by the installer and the uninstaller ----------------------------------------
 !macro Shared UN
@@ -278,8 +277,10 @@ Function ${UN}RegServer
     ${Else}
       StrCpy $Failure "$Failure (regserver exit code $0): $3"
     ${EndIf}
-    Push $Failure
-    Call ${UN}Say
+    ${If} $Quiet != 1
+      Push $Failure
+      Call ${UN}Say
+    ${EndIf}
   ${EndIf}
   Pop $3
   Pop $1
@@ -497,7 +498,7 @@ Function DirectoryLeave
   StrCpy $DirGiven 1
 FunctionEnd
 
-Function .onUserAbort
+Function UserCancelled
   SetErrorLevel ${EXIT_CANCELLED}
 FunctionEnd
 
@@ -621,11 +622,13 @@ FunctionEnd
 ; back and the previous installation is registered again.
 Function RegisterAll
   !insertmacro FirstDllFolder "$INSTDIR" $4
+  StrCpy $Attempted 1
   Push $4
   Push ""
   Call RegServer
   ${If} $0 == 0
   ${AndIf} ${RunningX64}
+    StrCpy $Attempted 2
     Push "$INSTDIR"
     Push ""
     Call RegServer
@@ -634,24 +637,27 @@ FunctionEnd
 
 Function RollBack
   !insertmacro Say "Undoing the changes."
+  StrCpy $Quiet 1
   ; What the new DLLs registered (as far as they got) goes first, with them.
+  Push $Failure
   !insertmacro FirstDllFolder "$INSTDIR" $4
-  ${If} ${FileExists} "$4\regserver.exe"
-    Push $Failure
+  ${If} $Attempted >= 1
     Push $4
     Push "/u"
     Call RegServer
-    ${If} ${RunningX64}
-      Push "$INSTDIR"
-      Push "/u"
-      Call RegServer
-    ${EndIf}
-    Pop $Failure
   ${EndIf}
+  ${If} $Attempted >= 2
+    Push "$INSTDIR"
+    Push "/u"
+    Call RegServer
+  ${EndIf}
+  Pop $Failure
   !insertmacro PayloadFiles RestoreFile
   Call RemoveEmptyTypeKeys
+  StrCpy $Quiet 0
   ; The previous installation, in place or elsewhere, is registered again.
   ${If} $PrevDir != ""
+  ${AndIf} $Attempted >= 1
     Push $INSTDIR
     Push $Failure
     StrCpy $INSTDIR $PrevDir
@@ -715,6 +721,7 @@ FunctionEnd
 
 Section "Install"
   StrCpy $Failure ""
+  StrCpy $Attempted 0
   ${If} $Mode == AllUsers
     !insertmacro Say "Installing ${PRODUCT_NAME} ${VERSION} for every user into $INSTDIR."
   ${Else}
@@ -839,7 +846,7 @@ Function un.onInit
   Call un.ApplyMode
 FunctionEnd
 
-Function un.onUserAbort
+Function un.UserCancelled
   SetErrorLevel ${EXIT_CANCELLED}
 FunctionEnd
 
