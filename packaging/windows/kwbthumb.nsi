@@ -330,6 +330,7 @@ Function ${UN}RemoveFile
 FunctionEnd
 
 ; Deletes what earlier runs renamed aside in DIR and DIR\x86, where nothing holds it any more.
+; One still held means a program still runs the old version: a restart finishes the job.
 Function ${UN}CleanAsides
   Exch $0
   ${If} $0 != ""
@@ -337,6 +338,10 @@ Function ${UN}CleanAsides
     Delete "$0\regserver.exe.*.old"
     Delete "$0\x86\RvtThumbDll.dll.*.old"
     Delete "$0\x86\regserver.exe.*.old"
+    ${If} ${FileExists} "$0\RvtThumbDll.dll.*.old"
+    ${OrIf} ${FileExists} "$0\x86\RvtThumbDll.dll.*.old"
+      SetRebootFlag true
+    ${EndIf}
   ${EndIf}
   Pop $0
 FunctionEnd
