@@ -855,27 +855,60 @@ Function un.UserCancelled
   SetErrorLevel ${EXIT_CANCELLED}
 FunctionEnd
 
-; Deletes the running uninstaller and the folder once this process has gone: a hidden command
-; interpreter retries until Windows lets go of the file (a few milliseconds after exit).
+; Deletes the running uninstaller and the folder once this process has gone: a hidden batch
+; file retries until Windows lets go of the file (a moment after exit), then deletes itself.
 Function un.DeleteSelfLater
   Delete "$INSTDIR\uninstall.exe"
   ${IfNot} ${FileExists} "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     Return
   ${EndIf}
-  ExpandEnvStrings $0 "%COMSPEC%"
-  StrCpy $1 '"$0" /d /q /c "for /l %i in (1,1,100000) do @(del /f /q "$INSTDIR\uninstall.exe" 2>nul & if not exist "$INSTDIR\uninstall.exe" (rmdir "$INSTDIR" 2>nul & exit))"'
-  ; STARTUPINFO with nothing set; CREATE_NO_WINDOW (0x08000000): nothing flashes.
-  System::Call '*(i 68, &i64 0) p .r2'
-  System::Call '*(p, p, i, i) p .r3'
-  System::Call 'kernel32::CreateProcessW(p 0, w r1, p 0, p 0, i 0, i 0x08000000, p 0, w "$TEMP", p r2, p r3) i .r4'
-  ${If} $4 != 0
-    System::Call '*$3(p .r5, p .r6)'
-    System::Call 'kernel32::CloseHandle(p r5)'
-    System::Call 'kernel32::CloseHandle(p r6)'
+  StrCpy $1 "$TEMP\kwbthumb-remove-$Unique.cmd"
+  ClearErrors
+  FileOpen $2 $1 w
+  ${If} ${Errors}
+    Return
   ${EndIf}
-  System::Free $2
-  System::Free $3
+  FileWrite $2 '@echo off$\r$\nset n=0$\r$\n:retry$\r$\n'
+  FileWrite $2 'del /f /q "$INSTDIR\uninstall.exe" >nul 2>&1$\r$\n'
+  FileWrite $2 'if not exist "$INSTDIR\uninstall.exe" goto done$\r$\n'
+  FileWrite $2 'set /a n+=1$\r$\nif %n% geq 60 goto done$\r$\n'
+  FileWrite $2 'ping -n 2 127.0.0.1 >nul 2>&1$\r$\ngoto retry$\r$\n:done$\r$\n'
+  FileWrite $2 'rmdir "$INSTDIR" >nul 2>&1$\r$\ndel /f /q "%~f0" >nul 2>&1$\r$\n'
+  FileClose $2
+  ExpandEnvStrings $0 "%COMSPEC%"
+  ; Hidden and not waited for: nothing flashes, and this process can end.
+  ExecShell "" "$0" '/d /q /c "$1"' SW_HIDE
+FunctionEnd
+
+; A removal that failed is no failure when the class no longer names DIR's DLL in DIR's view:
+; it is not registered, which is what removal is for. (Wine keeps one per-user class tree for
+; both views, so there the second architecture's removal finds the class gone.)
+Function un.RegServerRemove  ; stack: DIR
+  Exch $1
+  StrCpy $Quiet 1
+  Push $1
+  Push "/u"
+  Call un.RegServer
+  StrCpy $Quiet 0
+  ${If} $0 != 0
+    ${If} ${RunningX64}
+    ${AndIf} $1 == "$INSTDIR"
+      SetRegView 64
+    ${Else}
+      SetRegView 32
+    ${EndIf}
+    ReadRegStr $2 SHCTX "Software\Classes\CLSID\${CLSID}\InprocServer32" ""
+    Call un.NativeRegView
+    ${If} $2 != "$1\RvtThumbDll.dll"
+      StrCpy $0 0
+      StrCpy $Failure ""
+    ${Else}
+      Push $Failure
+      Call un.Say
+    ${EndIf}
+  ${EndIf}
+  Pop $1
 FunctionEnd
 
 Section "Uninstall"
@@ -886,8 +919,7 @@ Section "Uninstall"
   StrCpy $7 ""
   ${If} ${FileExists} "$4\regserver.exe"
     Push $4
-    Push "/u"
-    Call un.RegServer
+    Call un.RegServerRemove
     ${If} $0 == 0
       StrCpy $7 $4
     ${EndIf}
@@ -896,8 +928,7 @@ Section "Uninstall"
   ${AndIf} ${RunningX64}
   ${AndIf} ${FileExists} "$INSTDIR\regserver.exe"
     Push "$INSTDIR"
-    Push "/u"
-    Call un.RegServer
+    Call un.RegServerRemove
   ${EndIf}
   ${If} $Failure != ""
     ${If} $7 != ""
