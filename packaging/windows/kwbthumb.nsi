@@ -2,7 +2,8 @@
 ; installer. Made by scripts/package-windows:
 ;   makensis -DDLL64=... -DREGSERVER64=... -DDLL32=... -DREGSERVER32=... -DLICENSE=LICENSE.txt
 ;            -DNOTICES=THIRD-PARTY-NOTICES.txt -DLICENSE_PAGE=both.txt -DHELP=README.txt
-;            -DVERSION=x.y.z [-DURL=...] [-DOUTFILE=...] kwbthumb.nsi
+;            -DVERSION=x.y.z [-DURL=...] [-DOUTFILE=...] [-DSIZE64_KB=... -DSIZE32_KB=...] kwbthumb.nsi
+; SIZE64_KB and SIZE32_KB: the installed files' size on 64- and 32-bit Windows, for the folder page.
 ; The command line and exit codes are in the usage text below (setup /?) and in README.md.
 ;
 ; On 64-bit Windows it installs the 64-bit DLL in the folder and the 32-bit one in its x86
@@ -119,6 +120,8 @@ Page custom ModePageShow ModePageLeave
 !define MUI_FINISHPAGE_TITLE "${PRODUCT_NAME} is installed"
 !define MUI_FINISHPAGE_TEXT "$FinishText"
 !define MUI_FINISHPAGE_NOREBOOTSUPPORT
+; The progress page stays until Next, so its result can be read.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -443,6 +446,15 @@ Function .onInit
   ${EndIf}
   Call SetModeAndFolder
   Call NewUnique
+  ; The space the folder page shows: what this Windows gets, not the sum of every File
+  ; command (the 32-bit files appear in both branches).
+  !ifdef SIZE64_KB & SIZE32_KB
+    ${If} ${RunningX64}
+      SectionSetSize 0 ${SIZE64_KB}
+    ${Else}
+      SectionSetSize 0 ${SIZE32_KB}
+    ${EndIf}
+  !endif
 FunctionEnd
 
 ; Applies $Mode; the folder follows it unless /D= chose one: the installed one, else the default.
@@ -724,7 +736,7 @@ Function WriteUninstallEntry
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $1
 FunctionEnd
 
-Section "Install"
+Section "Install"  ; section 0
   StrCpy $Failure ""
   StrCpy $Attempted 0
   ${If} $Mode == AllUsers
