@@ -159,9 +159,12 @@ $\r$\nRemoval: $\"FOLDER\\uninstall.exe$\" [/S] [/LOG=FILE], the same exit codes
 ; --- Helpers shared by the installer and the uninstaller ----------------------------------------
 !macro Shared UN
 ; Say TEXT: a line in the details and in the log.
+; The details hold only these lines, in words: NSIS's own (file names, output folders) are off.
 Function ${UN}Say
   Exch $0
+  SetDetailsPrint both
   DetailPrint "$0"
+  SetDetailsPrint none
   ${If} $Log != ""
     FileWrite $Log "$0$\r$\n"
   ${EndIf}
@@ -426,12 +429,22 @@ Function .onInit
     Quit
   ${EndIf}
   Call OpenLog
-  ; No InstallDir is set, so $INSTDIR holds something only when /D= gave it.
-  ${If} $INSTDIR != ""
-    StrCpy $DirGiven 1
-  ${Else}
-    StrCpy $DirGiven 0
-  ${EndIf}
+  ; NSIS itself drops a /D= folder it thinks unusable and takes the default instead; the
+  ; folder asked for is read from the command line, so such a one fails rather than moves.
+  StrCpy $DirGiven 0
+  System::Call 'kernel32::GetCommandLineW() w .r0'
+  StrLen $2 $0
+  StrCpy $1 0
+  ${DoWhile} $1 < $2
+    StrCpy $3 $0 4 $1
+    ${If} $3 S== " /D="
+      IntOp $1 $1 + 4
+      StrCpy $INSTDIR $0 "" $1
+      StrCpy $DirGiven 1
+      ${Break}
+    ${EndIf}
+    IntOp $1 $1 + 1
+  ${Loop}
   Call ReadModeOptions
   ${If} $Mode == ""
     ${If} $Admin == 1
@@ -737,6 +750,7 @@ Function WriteUninstallEntry
 FunctionEnd
 
 Section "Install"  ; section 0
+  SetDetailsPrint none
   StrCpy $Failure ""
   StrCpy $Attempted 0
   ${If} $Mode == AllUsers
@@ -746,6 +760,9 @@ Section "Install"  ; section 0
   ${EndIf}
   Call PrepareFolder
   ${If} $Failure != ""
+    Push $Failure
+    Call Say
+    SetDetailsPrint both
     Abort "$Failure"
   ${EndIf}
   ; A previous installation elsewhere whose files are gone is not one to restore or remove.
@@ -766,9 +783,13 @@ Section "Install"  ; section 0
   ${If} $Failure == ""
     !insertmacro Say "Registering the thumbnail handler."
     Call RegisterAll
+  ${Else}
+    Push $Failure
+    Call Say
   ${EndIf}
   ${If} $Failure != ""
     Call RollBack
+    SetDetailsPrint both
     Abort "$Failure"
   ${EndIf}
 
@@ -924,6 +945,7 @@ Function un.RegServerRemove  ; stack: DIR
 FunctionEnd
 
 Section "Uninstall"
+  SetDetailsPrint none
   StrCpy $Failure ""
   !insertmacro UnSay "Removing ${PRODUCT_NAME} from $INSTDIR."
   ; Both registrations go, or neither: one that fails puts back the one already removed.
@@ -950,6 +972,7 @@ Section "Uninstall"
       Call un.RegServer
       Pop $Failure
     ${EndIf}
+    SetDetailsPrint both
     Abort "$Failure"
   ${EndIf}
   Call un.RemoveEmptyTypeKeys

@@ -1,6 +1,7 @@
 /* Test helper for scripts/test-windows-installer: runs a command line exactly as given, as a
  * deployment tool runs an UninstallString (CreateProcess, the line untouched: Wine's own
- * launcher would quote an argument with spaces), waits for it and returns its exit code
+ * launcher would quote an argument with spaces), waits for it, prints "exit code N" (the whole
+ * 32-bit code: a Unix exit status keeps only its low byte, 3010 would read 194) and returns it
  * (125 when it cannot be started).
  *   runcommand [--basic-user] COMMAND_LINE
  * --basic-user: as a user who is not an administrator, as "runas /trustlevel:0x20000" does on
@@ -50,5 +51,6 @@ int wmain(int argc, wchar_t **argv) {
     DWORD code = 125;
     WaitForSingleObject(pi.hProcess, INFINITE);
     GetExitCodeProcess(pi.hProcess, &code);
+    printf("exit code %lu\n", code);
     return (int)code;
 }
