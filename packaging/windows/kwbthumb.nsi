@@ -762,7 +762,7 @@ Section "Install"  ; section 0
   ${If} $Failure != ""
     Push $Failure
     Call Say
-    SetDetailsPrint both
+    SetDetailsPrint textonly  ; the reason on the status line; the details have it already
     Abort "$Failure"
   ${EndIf}
   ; A previous installation elsewhere whose files are gone is not one to restore or remove.
@@ -789,7 +789,7 @@ Section "Install"  ; section 0
   ${EndIf}
   ${If} $Failure != ""
     Call RollBack
-    SetDetailsPrint both
+    SetDetailsPrint textonly  ; the reason on the status line; the details have it already
     Abort "$Failure"
   ${EndIf}
 
@@ -972,7 +972,7 @@ Section "Uninstall"
       Call un.RegServer
       Pop $Failure
     ${EndIf}
-    SetDetailsPrint both
+    SetDetailsPrint textonly  ; the reason on the status line; the details have it already
     Abort "$Failure"
   ${EndIf}
   Call un.RemoveEmptyTypeKeys
