@@ -11,7 +11,10 @@
 namespace kwb {
 
 // Inputs that cannot be read in place (standard input, FIFOs, devices) are read into memory
-// first, up to this many bytes; a regular file of any size is read where it is.
+// first, because the readers seek; a stream has no size to check beforehand, so without a
+// bound an endless one (a device, a pipe that never closes) would take memory without bound.
+// A regular file of any size is read where it is, so a larger document is still served when
+// it is named as a file; the error past the bound says so.
 constexpr uint64_t kLargestStreamedInput = uint64_t{256} << 20;
 
 class InputDocument {
