@@ -38,10 +38,10 @@ using resample::StripSums;
 using resample::kSpanColumns;
 using resample::kStripColumns;
 using resample::kRowBlock;
-// Rows of the next destination row requested ahead (all of them for a reduction up to 32x),
-// for sources too large to stay in the caches between destination rows.
-constexpr int64_t kPrefetchRows = 33;
-constexpr int64_t kPrefetchSourceBytes = int64_t{16} << 20;
+// Sources too large to stay in the caches, and the source bytes of one group of destination
+// rows for them.
+constexpr int64_t kLargeSourceBytes = int64_t{16} << 20;
+constexpr double kGroupBytes = 512 * 1024;
 
 void PointSample(CImage32& destination, const CImage32& source, int32_t w, int32_t h, int64_t xStep,
                  int64_t yStep) {
@@ -318,11 +318,13 @@ void GeneralRow(const StripColumns& s, StripSums& t, const Kernels& k, const uin
     PackTotals(s, t.totals, t.alpha, innerRows, B0, B1, singleRow, out);
 }
 
-// Source rows are read in pieces of one span; the prefetcher does not see from one piece the
-// next, so the rows of the next destination row are requested while this one is summed.
-void PrefetchRows(const StripColumns& s, const uint32_t* src, int64_t W, int64_t first, int64_t last) {
-    for (int64_t i = first; i <= last; ++i)
-        for (int64_t c = s.spanFirst; c <= s.spanLast; c += 16) resample::Prefetch(src + i * W + c);
+// Source rows [first, last] whole, as one sequential sweep: the strips then read them from
+// the cache. Read strip by strip from memory, a large source costs several times more, one
+// span-wide piece per row and page being all the hardware prefetcher sees.
+void SweepRows(const uint32_t* src, int64_t W, int64_t first, int64_t last) {
+    const char* p = reinterpret_cast<const char*>(src + first * W);
+    const char* const end = reinterpret_cast<const char*>(src + (last + 1) * W);
+    for (; p < end; p += 64) resample::Prefetch(p);
 }
 
 void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source, int32_t w, int32_t h,
@@ -330,28 +332,35 @@ void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source
     const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
     const uint32_t* src = source.Pixels();
     uint32_t* dst = destination.Pixels();
-    const bool prefetch = W * H * 4 >= kPrefetchSourceBytes;
+    // Destination rows go in groups whose source rows fit the cache, each group strip by strip.
+    const bool large = W * H * 4 >= kLargeSourceBytes;
+    const double sourceRowsPerRow = static_cast<double>(yStep) / 65536.0;
+    const int32_t group =
+        large ? static_cast<int32_t>(std::clamp(static_cast<double>(kGroupBytes) / (W * 4.0) / sourceRowsPerRow, 1.0,
+                                                static_cast<double>(h)))
+              : h;
     resample::StripTables tables;
     StripColumns s{};
     s.cols = tables.cols;
     s.edges = tables.edges;
     s.weights = tables.weights;
     StripSums t;
-    for (int32_t xa = 0; xa < w; xa += s.count) {
-        resample::BuildStrip(s, xa, w, xStep, W);
-        ClearSpareColumns(s, t);
-        for (int32_t y = 0; y < h; ++y) {
-            const Footprint fy = MakeFootprint(yStep, y, H);
-            if (prefetch && s.covered && y + 1 < h) {
-                const Footprint next = MakeFootprint(yStep, y + 1, H);
-                const int64_t first = std::max(next.first, fy.last + 1);
-                PrefetchRows(s, src, W, first, std::min({next.last, H - 1, first + kPrefetchRows - 1}));
+    for (int32_t y0 = 0; y0 < h; y0 += group) {
+        const int32_t y1 = std::min(h, y0 + group);
+        if (large) {
+            const Footprint a = MakeFootprint(yStep, y0, H), b = MakeFootprint(yStep, y1 - 1, H);
+            if (a.first <= b.last) SweepRows(src, W, std::max<int64_t>(a.first, 0), std::min(b.last, H - 1));
+        }
+        for (int32_t xa = 0; xa < w; xa += s.count) {
+            resample::BuildStrip(s, xa, w, xStep, W);
+            ClearSpareColumns(s, t);
+            for (int32_t y = y0; y < y1; ++y) {
+                const Footprint fy = MakeFootprint(yStep, y, H);
+                resample::StripRow(s, t, k, fy.first <= fy.last ? src + fy.first * W : nullptr, W, fy, dst + y * dW);
             }
-            resample::StripRow(s, t, k, fy.first <= fy.last ? src + fy.first * W : nullptr, W, fy, dst + y * dW);
         }
     }
 }
-
 
 // Images whose pixels are not one contiguous array are reached pixel by pixel.
 void ResamplePerPixel(CImage32& destination, const CImage32& source, int32_t w, int32_t h, bool point,

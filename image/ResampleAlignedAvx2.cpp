@@ -136,11 +136,27 @@ TARN_AVX2 inline FourSums FourByFour(const ColumnSum* T, const ColumnSum* U, con
 
 // Destination pixels x .. x + 3 from their sums: the first columns' rounding below the first
 // row taken off, then the quotients.
-TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f) {
+TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f, bool byFour) {
     const StripColumn* c = job.cols + x;
     const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi32(1), byte = _mm_set1_epi32(255);
     const __m128i hasBlock = _mm_cmpgt_epi32(f.blockColumns, zero);
-    if (job.blockRows > 1 && _mm_movemask_epi8(hasBlock) != 0) {
+    if (job.blockRows > 1 && byFour) {
+        // First columns 4 apart: two loads and a shuffle per row instead of a gather.
+        const uint32_t* base = job.top + c[0].first;
+        const __m256i pick = _mm256_setr_epi32(0, 4, 2, 6, 0, 4, 2, 6);
+        for (size_t row = 1; row < job.blockRows; ++row) {
+            const uint32_t* q = base + static_cast<ptrdiff_t>(row) * job.stride;
+            const __m256i x = _mm256_castps_si256(_mm256_shuffle_ps(
+                _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q))),
+                _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 8))), 0));
+            const __m128i p = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(x, pick));
+            const __m128i m = _mm_cmpgt_epi32(_mm_srli_epi32(p, 24), one);
+            f.b = _mm_sub_epi32(f.b, _mm_and_si128(_mm_and_si128(p, byte), m));
+            f.g = _mm_sub_epi32(f.g, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 8), byte), m));
+            f.r = _mm_sub_epi32(f.r, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 16), byte), m));
+            f.v = _mm_add_epi32(f.v, m);
+        }
+    } else if (job.blockRows > 1 && _mm_movemask_epi8(hasBlock) != 0) {
         const __m128i index = _mm_setr_epi32(0, static_cast<int>(c[1].first - c[0].first),
                                              static_cast<int>(c[2].first - c[0].first), static_cast<int>(c[3].first - c[0].first));
         const int* base = reinterpret_cast<const int*>(job.top + c[0].first);
@@ -165,7 +181,8 @@ TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f)
     const uint32_t rows = static_cast<uint32_t>(job.blockRows);
     const __m128i weight = _mm_add_epi32(_mm_mullo_epi32(f.blockColumns, _mm_set1_epi32(static_cast<int>(65025 * rows + 255))),
                                          _mm_set1_epi32(static_cast<int>(255 * (rows + 1))));
-    const __m128i qa = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_mul_pd(vd, _mm256_set1_pd(255.0)), U32ToDouble(weight)));
+    const __m256d wd = U32ToDouble(weight);
+    const __m128i qa = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_mul_pd(vd, _mm256_set1_pd(255.0)), wd));
     const __m128i a = _mm_blendv_epi8(qa, lo, same);
     __m128i out = _mm_or_si128(_mm_and_si128(qb, byte), _mm_slli_epi32(_mm_and_si128(qg, byte), 8));
     out = _mm_or_si128(out, _mm_slli_epi32(_mm_and_si128(qr, byte), 16));
@@ -186,7 +203,7 @@ TARN_AVX2 void AlignedRowAvx2(const AlignedRowJob& job) {
     for (; x + 4 <= job.count; x += 4) {
         const StripColumn* c = job.cols + x;
         const bool byFour = c[0].last == c[0].first + 4 && c[3].first == c[0].first + 12 && c[3].last == c[0].first + 16;
-        FinishFour(job, x, byFour ? FourByFour(T, U, alphas, c[0].first) : AnyFour(T, U, alphas, c));
+        FinishFour(job, x, byFour ? FourByFour(T, U, alphas, c[0].first) : AnyFour(T, U, alphas, c), byFour);
     }
     for (; x < job.count; ++x) job.out[x] = AlignedPixel(job, T, U, alphas, job.cols[x].first, job.cols[x].last);
 }

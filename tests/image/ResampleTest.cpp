@@ -319,6 +319,17 @@ TEST(Resample, ReducesLargeFootprints) {
     }
 }
 
+TEST(Resample, SourcesLargerThanTheCaches) {
+    // Above 16 MiB the destination rows go in groups, each group strip by strip: group edges
+    // must fall anywhere in a footprint, shared boundary rows included.
+    std::mt19937 rng(9);
+    CImage32 src;
+    src.Resize(2400, 1800);
+    FillRandom(src, rng, 1);
+    const int32_t sizes[][2] = {{600, 450}, {150, 113}, {333, 257}, {2399, 1799}, {37, 1800}};
+    for (const auto& d : sizes) EXPECT_TRUE(SameAsReference(src, d[0], d[1]));
+}
+
 TEST(Resample, SourcesOf32768PixelsOrMore) {
     std::mt19937 rng(6);
     CImage32 wide;
