@@ -1,5 +1,7 @@
 // Internal to resampling: the strip tables of the area average and the one-row operations
-// that Resample (whole images) and BandResampler (rows arriving in bands) both run.
+// that Resample (whole images) and BandResampler (rows arriving in bands) both run. The strip
+// tables and kept-footprint rows live in ResampleStrips.cpp, rows summed into totals in
+// ResampleRowTotals.cpp.
 //
 // A strip is up to kStripColumns destination columns whose footprints span at most
 // kSpanColumns source columns, so its sums fit small fixed tables. A destination row of a
@@ -76,11 +78,19 @@ inline int64_t PointSourceRow(int64_t yStep, int64_t y) { return (yStep / 2 + yS
 // columns as fit; its count says how many.
 void BuildStrip(StripColumns& s, int32_t xa, int32_t w, int64_t xStep, int64_t W);
 
+// Zeroes the few columns past the strip's span that the vector kernels read and ignore.
+void ClearSpareColumns(const StripColumns& s, StripSums& t);
+
 // Destination row with footprint fy, columns s.xa .. s.xa + s.count - 1 of `row`. `top` is
 // source row fy.first (column 0), the footprint's other rows follow W pixels apart; null
 // when the footprint is empty.
 void StripRow(StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* top, int64_t W, const Footprint& fy,
               uint32_t* row);
+
+// Any destination row, into 64-bit totals block by block and span by span: the one kind for
+// footprints taller than a block of rows or strips wider than a span.
+void GeneralRow(const StripColumns& s, StripSums& t, const Kernels& k, const uint32_t* top, int64_t W,
+                const Footprint& fy, uint32_t* out);
 
 // A destination row of a strip summed piece by piece as its source rows go by, for
 // footprints too tall to keep: 64-bit totals and alpha ranges per destination column. Any

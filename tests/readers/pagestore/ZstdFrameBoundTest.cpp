@@ -157,7 +157,9 @@ TEST(ZstdOutputLimit, NeverBelowWhatZstdProduces) {
             const uint64_t limit = pagestore::ZstdOutputLimit(frame.data(), frame.size());
             EXPECT_GE(limit, plain.size());
             EXPECT_LE(limit, ZSTD_decompressBound(frame.data(), frame.size()));
-            if (contentSize) EXPECT_EQ(limit, plain.size());
+            if (contentSize) {
+                EXPECT_EQ(limit, plain.size());
+            }
             // Decoding into exactly the limit succeeds.
             Bytes out(limit ? limit : 1);
             const size_t n = ZSTD_decompress(out.data(), limit, frame.data(), frame.size());
