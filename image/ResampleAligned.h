@@ -52,7 +52,11 @@ inline void FirstColumnRounding(const AlignedRowJob& job, int64_t column, uint32
     for (size_t r = 1; r < job.blockRows; ++r) AddRounding(g, job.top[column + static_cast<ptrdiff_t>(r) * job.stride]);
 }
 
-// The column sums of every source column of the span, AVX2.
-void AlignedColumnsAvx2(const AlignedRowJob& job);
+// The column sums of the span's source columns from `from` on, AVX2.
+void AlignedColumnsAvx2(const AlignedRowJob& job, size_t from);
+// Destination pixels from column 0 on, four at a time, while their blocks are four columns
+// wide: their columns summed and combined in registers. Returns how many it wrote (a multiple
+// of four, 0 when the first block is not four wide); the columns of the rest are left unsummed.
+size_t FourWideRowsAvx2(const AlignedRowJob& job);
 
 }  // namespace tarn::resample
