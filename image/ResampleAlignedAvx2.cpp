@@ -139,7 +139,8 @@ TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f,
             f.v = _mm_add_epi32(f.v, m);
         }
     }
-    PackFour(f, job.blockRows, job.out + x);
+    const __m256d weight = AlignedWeights(f.blockColumns, job.blockRows);
+    PackFour(f, weight, _mm256_div_pd(_mm256_set1_pd(1.0), weight), job.out + x);
 }
 
 }  // namespace

@@ -36,24 +36,28 @@ TARN_AVX2 inline void Transpose(const __m128i s[4], FourSums& f) {
     f.v = _mm_unpackhi_epi64(t2, t3);
 }
 
+// The total weights of four aligned footprints as doubles (their blocks' columns in
+// `blockColumns`, blockRows rows each).
+TARN_AVX2 inline __m256d AlignedWeights(__m128i blockColumns, size_t blockRows) {
+    const uint32_t rows = static_cast<uint32_t>(blockRows);
+    return U32ToDouble(_mm_add_epi32(_mm_mullo_epi32(blockColumns, _mm_set1_epi32(static_cast<int>(65025 * rows + 255))),
+                                     _mm_set1_epi32(static_cast<int>(255 * (rows + 1)))));
+}
+
 // Writes four destination pixels from their sums (the rounding of the blocks' first columns
-// already taken off): one reciprocal serves the three colour quotients of the four.
-TARN_AVX2 inline void PackFour(const FourSums& f, size_t blockRows, uint32_t* out4) {
+// already taken off), given their total weights and the weights' reciprocals: one reciprocal
+// serves the three colour quotients of the four.
+TARN_AVX2 inline void PackFour(const FourSums& f, __m256d weight, __m256d weightReciprocal, uint32_t* out4) {
     const __m128i zero = _mm_setzero_si128(), byte = _mm_set1_epi32(255);
     const __m256d vd = U32ToDouble(f.v);
     const __m256d reciprocal = _mm256_div_pd(_mm256_set1_pd(1.0), vd);
     const __m128i qb = QuotientBy(U32ToDouble(f.b), vd, reciprocal);
     const __m128i qg = QuotientBy(U32ToDouble(f.g), vd, reciprocal);
     const __m128i qr = QuotientBy(U32ToDouble(f.r), vd, reciprocal);
-    // Alpha: the one alpha of the footprint, or v * 255 / weight (an exact quotient: the
-    // rounded double never reaches the next whole number).
+    // Alpha: the one alpha of the footprint, or v * 255 / weight.
     const __m128i lo = _mm_sub_epi32(byte, _mm_and_si128(f.range, byte));
     const __m128i same = _mm_cmpeq_epi32(lo, _mm_and_si128(_mm_srli_epi32(f.range, 8), byte));
-    const uint32_t rows = static_cast<uint32_t>(blockRows);
-    const __m128i weight = _mm_add_epi32(_mm_mullo_epi32(f.blockColumns, _mm_set1_epi32(static_cast<int>(65025 * rows + 255))),
-                                         _mm_set1_epi32(static_cast<int>(255 * (rows + 1))));
-    const __m256d wd = U32ToDouble(weight);
-    const __m128i qa = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_mul_pd(vd, _mm256_set1_pd(255.0)), wd));
+    const __m128i qa = QuotientBy(_mm256_mul_pd(vd, _mm256_set1_pd(255.0)), weight, weightReciprocal);
     const __m128i a = _mm_blendv_epi8(qa, lo, same);
     __m128i out = _mm_or_si128(_mm_and_si128(qb, byte), _mm_slli_epi32(_mm_and_si128(qg, byte), 8));
     out = _mm_or_si128(out, _mm_slli_epi32(_mm_and_si128(qr, byte), 16));

@@ -167,6 +167,9 @@ TARN_AVX2 size_t FourWideRowsAvx2(const AlignedRowJob& job) {
     if (job.blockRows == 0 || job.count < 4 || c[0].first != job.spanFirst || c[0].last != c[0].first + 4) return 0;
     const uint32_t* top = job.top + job.spanFirst;
     const __m256i pickLanes = _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4);
+    // Every footprint here weighs the same.
+    const __m256d weight = AlignedWeights(_mm_set1_epi32(4), job.blockRows);
+    const __m256d weightReciprocal = _mm256_div_pd(_mm256_set1_pd(1.0), weight);
     size_t x = 0;
     EightSums e[3];
     e[0] = SumEight(job, top);
@@ -192,8 +195,7 @@ TARN_AVX2 size_t FourWideRowsAvx2(const AlignedRowJob& job) {
         FourSums f;
         Transpose(pixels, f);
         f.range = _mm_unpacklo_epi64(words[0], words[1]);
-        f.blockColumns = _mm_set1_epi32(4);
-        PackFour(f, job.blockRows, job.out + x);
+        PackFour(f, weight, weightReciprocal, job.out + x);
         e[0] = e[2];
     }
     return x;
