@@ -1,7 +1,7 @@
 // AVX2 kernel of the area average for footprints aligned to source pixels; same results as
-// AlignedRowScalar. The column sums come from AlignedColumnsAvx2; destination pixels go four
-// at a time, their channels in separate registers, so that one reciprocal serves the three
-// colour quotients of four pixels.
+// AlignedRowScalar. Blocks four wide go through FourWideRowsAvx2; for the others the column
+// sums come from AlignedColumnsAvx2 and destination pixels go four at a time, their channels
+// in separate registers, so that one reciprocal serves the three colour quotients of four.
 #include "image/ResampleAligned.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))

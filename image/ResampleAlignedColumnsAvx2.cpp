@@ -1,9 +1,11 @@
 // AVX2 column sums of the aligned-footprint kernel (AlignedRowJob): T, U and the alpha range
-// of every source column of a span; same results as AlignedColumn.
+// of every source column of a span, same results as AlignedColumn; and, for blocks four
+// columns wide, the destination pixels straight from those sums in registers.
 //
 // Down the block rows two rows go at once: their bytes interleaved and widened to 16 bits,
 // one multiply-add gives b*a + b'*a' (and a + a' in the alpha lane) per 32-bit lane, so the
-// column sums P take one instruction per two pixels.
+// column sums P take one instruction per two pixels. Eight columns land as (0 | 4), (1 | 5),
+// (2 | 6), (3 | 7) in the two 128-bit lanes, so three additions give two four-wide blocks.
 #include "image/ResampleAligned.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
