@@ -54,9 +54,9 @@ inline void FirstColumnRounding(const AlignedRowJob& job, int64_t column, uint32
 
 // The column sums of the span's source columns from `from` on, AVX2.
 void AlignedColumnsAvx2(const AlignedRowJob& job, size_t from);
-// Destination pixels from column 0 on, four at a time, while their blocks are four columns
-// wide: their columns summed and combined in registers. Returns how many it wrote (a multiple
-// of four, 0 when the first block is not four wide); the columns of the rest are left unsummed.
-size_t FourWideRowsAvx2(const AlignedRowJob& job);
+// Destination pixels from column 0 on, four at a time, while their blocks are 4, 8 or 16
+// columns wide: their columns summed and combined in registers. Returns how many it wrote (a
+// multiple of four, 0 for other blocks); the columns of the rest are left unsummed.
+size_t WholeBlockRowsAvx2(const AlignedRowJob& job);
 
 }  // namespace tarn::resample

@@ -1,5 +1,5 @@
 // AVX2 kernel of the area average for footprints aligned to source pixels; same results as
-// AlignedRowScalar. Blocks four wide go through FourWideRowsAvx2; for the others the column
+// AlignedRowScalar. Blocks 4, 8 or 16 wide go through WholeBlockRowsAvx2; for the others the column
 // sums come from AlignedColumnsAvx2 and destination pixels go four at a time, their channels
 // in separate registers, so that one reciprocal serves the three colour quotients of four.
 #include "image/ResampleAligned.h"
@@ -108,8 +108,7 @@ TARN_AVX2 inline FourSums FourByFour(const ColumnSum* T, const ColumnSum* U, con
 // row taken off, then the quotients.
 TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f, bool byFour) {
     const StripColumn* c = job.cols + x;
-    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi32(1), byte = _mm_set1_epi32(255);
-    const __m128i hasBlock = _mm_cmpgt_epi32(f.blockColumns, zero);
+    const __m128i hasBlock = _mm_cmpgt_epi32(f.blockColumns, _mm_setzero_si128());
     if (job.blockRows > 1 && byFour) {
         // First columns 4 apart: two loads and a shuffle per row instead of a gather.
         const uint32_t* base = job.top + c[0].first;
@@ -119,24 +118,14 @@ TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f,
             const __m256i x = _mm256_castps_si256(_mm256_shuffle_ps(
                 _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q))),
                 _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 8))), 0));
-            const __m128i p = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(x, pick));
-            const __m128i m = _mm_cmpgt_epi32(_mm_srli_epi32(p, 24), one);
-            f.b = _mm_sub_epi32(f.b, _mm_and_si128(_mm_and_si128(p, byte), m));
-            f.g = _mm_sub_epi32(f.g, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 8), byte), m));
-            f.r = _mm_sub_epi32(f.r, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 16), byte), m));
-            f.v = _mm_add_epi32(f.v, m);
+            TakeRounding(f, _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(x, pick)), _mm_set1_epi32(-1));
         }
     } else if (job.blockRows > 1 && _mm_movemask_epi8(hasBlock) != 0) {
         const __m128i index = _mm_setr_epi32(0, static_cast<int>(c[1].first - c[0].first),
                                              static_cast<int>(c[2].first - c[0].first), static_cast<int>(c[3].first - c[0].first));
         const int* base = reinterpret_cast<const int*>(job.top + c[0].first);
         for (size_t row = 1; row < job.blockRows; ++row) {
-            const __m128i p = _mm_i32gather_epi32(base + static_cast<ptrdiff_t>(row) * job.stride, index, 4);
-            const __m128i m = _mm_and_si128(hasBlock, _mm_cmpgt_epi32(_mm_srli_epi32(p, 24), one));
-            f.b = _mm_sub_epi32(f.b, _mm_and_si128(_mm_and_si128(p, byte), m));
-            f.g = _mm_sub_epi32(f.g, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 8), byte), m));
-            f.r = _mm_sub_epi32(f.r, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 16), byte), m));
-            f.v = _mm_add_epi32(f.v, m);
+            TakeRounding(f, _mm_i32gather_epi32(base + static_cast<ptrdiff_t>(row) * job.stride, index, 4), hasBlock);
         }
     }
     const __m256d weight = AlignedWeights(f.blockColumns, job.blockRows);
@@ -146,8 +135,9 @@ TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f,
 }  // namespace
 
 TARN_AVX2 void AlignedRowAvx2(const AlignedRowJob& job) {
-    size_t x = FourWideRowsAvx2(job);
-    AlignedColumnsAvx2(job, 4 * x);
+    size_t x = WholeBlockRowsAvx2(job);
+    if (x == job.count) return;
+    AlignedColumnsAvx2(job, static_cast<size_t>(job.cols[x].first - job.spanFirst));
 
     const ColumnSum* T = job.blockSums - job.spanFirst;
     const ColumnSum* U = job.boundarySums - job.spanFirst;

@@ -1,10 +1,36 @@
-// Internal to the AVX2 aligned-footprint kernels: four destination pixels from their sums.
+// Internal to the AVX2 aligned-footprint kernels: column sums of two rows at a time, and four
+// destination pixels from their sums.
 #pragma once
 
 #include "image/ResampleAligned.h"
 #include "image/ResampleAvx2.h"
 
 namespace tarn::resample {
+
+// Down the block rows two rows go at once: their bytes interleaved and widened to 16 bits, one
+// multiply-add gives b*a + b'*a' (and a + a' in the alpha lane) per 32-bit lane, so the column
+// sums P take one instruction per two pixels.
+TARN_AVX2 inline __m256i Times255(__m256i v) { return _mm256_sub_epi32(_mm256_slli_epi32(v, 8), v); }
+
+// P of two rows of two columns widened to 16 bits, one column per 128-bit lane.
+TARN_AVX2 inline __m256i PremultipliedWide(__m256i w) {
+    const __m256i alphas = _mm256_shuffle_epi8(
+        w, _mm256_setr_epi8(12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14,
+                            15, 12, 13, 14, 15, 12, 13, 14, 15));
+    return _mm256_madd_epi16(w, _mm256_blend_epi16(alphas, _mm256_set1_epi16(1), 0xC0));
+}
+
+// Adds P of rows x0 and x1 over eight columns to sums of columns (0, 4), (1, 5), (2, 6), (3, 7).
+TARN_AVX2 inline void AddPairs8(__m256i x0, __m256i x1, __m256i s[4]) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lo = _mm256_unpacklo_epi8(x0, x1), hi = _mm256_unpackhi_epi8(x0, x1);
+    s[0] = _mm256_add_epi32(s[0], PremultipliedWide(_mm256_unpacklo_epi8(lo, zero)));
+    s[1] = _mm256_add_epi32(s[1], PremultipliedWide(_mm256_unpackhi_epi8(lo, zero)));
+    s[2] = _mm256_add_epi32(s[2], PremultipliedWide(_mm256_unpacklo_epi8(hi, zero)));
+    s[3] = _mm256_add_epi32(s[3], PremultipliedWide(_mm256_unpackhi_epi8(hi, zero)));
+}
+
+TARN_AVX2 inline __m256i Load8(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 
 // Four 32-bit lanes below 2^32 as doubles.
 TARN_AVX2 inline __m256d U32ToDouble(__m128i v) { return U64ToDouble(_mm256_cvtepu32_epi64(v)); }
@@ -34,6 +60,17 @@ TARN_AVX2 inline void Transpose(const __m128i s[4], FourSums& f) {
     f.g = _mm_unpackhi_epi64(t0, t1);
     f.r = _mm_unpacklo_epi64(t2, t3);
     f.v = _mm_unpackhi_epi64(t2, t3);
+}
+
+// Takes G (the rounding of a block's first column below its first row) of four pixels, one per
+// lane, off the sums where `mask` is set.
+TARN_AVX2 inline void TakeRounding(FourSums& f, __m128i p, __m128i mask) {
+    const __m128i byte = _mm_set1_epi32(255);
+    const __m128i m = _mm_and_si128(mask, _mm_cmpgt_epi32(_mm_srli_epi32(p, 24), _mm_set1_epi32(1)));
+    f.b = _mm_sub_epi32(f.b, _mm_and_si128(_mm_and_si128(p, byte), m));
+    f.g = _mm_sub_epi32(f.g, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 8), byte), m));
+    f.r = _mm_sub_epi32(f.r, _mm_and_si128(_mm_and_si128(_mm_srli_epi32(p, 16), byte), m));
+    f.v = _mm_add_epi32(f.v, m);
 }
 
 // The total weights of four aligned footprints as doubles (their blocks' columns in

@@ -574,26 +574,30 @@ TEST(ResampleKernels, AlignedRowsMatchReference) {
     }
 }
 
-// Ratio 4 across, as previews of 1024 shrink to 256: blocks of one alpha (whose alpha is
-// kept) beside blocks of mixed alphas (whose alpha is computed), strips that end inside the
-// source and one that ends at its edge, every row ratio the kernels sum in 32 bits.
-TEST(Resample, FourWideBlocksOfOneAndOfMixedAlphas) {
+// Whole ratios 4, 8 and 16 across (1024 to 256, 2048 to 256, 4096 to 256): blocks of one
+// alpha (whose alpha is kept) beside blocks of mixed alphas (whose alpha is computed), strips
+// that end inside the source and one that ends at its edge, every row ratio the kernels sum
+// in 32 bits.
+TEST(Resample, WholeBlocksOfOneAndOfMixedAlphas) {
     std::mt19937 rng(22);
     const int32_t shapes[][2] = {{300, 3}, {257, 2}, {64, 5}, {7, 4}, {520, 1}};
-    for (const auto& shape : shapes) {
-        for (const int32_t ky : {1, 2, 4, 8, 16}) {
-            CImage32 src;
-            src.Resize(4 * shape[0], ky * shape[1]);
-            FillRandom(src, rng, 1);
-            // One block in three of one alpha (0, 1 or any), the others left mixed.
-            for (int32_t by = 0; by < src.Height(); by += ky)
-                for (int32_t bx = 0; bx < src.Width(); bx += 4) {
-                    if (rng() % 3 != 0) continue;
-                    const uint32_t a = std::array<uint32_t, 4>{0, 1, 255, rng() & 255}[rng() % 4] << 24;
-                    for (int32_t i = by; i < by + ky; ++i)
-                        for (int32_t j = bx; j < bx + 4; ++j) src.SetPixel(j, i, (src.GetPixel(j, i) & 0xFFFFFFu) | a);
-                }
-            ASSERT_TRUE(SameAsReference(src, shape[0], shape[1])) << "ky " << ky;
+    for (const int32_t kx : {4, 8, 16}) {
+        for (const auto& shape : shapes) {
+            for (const int32_t ky : {1, 2, 4, 8, 16}) {
+                CImage32 src;
+                src.Resize(kx * shape[0], ky * shape[1]);
+                FillRandom(src, rng, 1);
+                // One block in three of one alpha (0, 1 or any), the others left mixed.
+                for (int32_t by = 0; by < src.Height(); by += ky)
+                    for (int32_t bx = 0; bx < src.Width(); bx += kx) {
+                        if (rng() % 3 != 0) continue;
+                        const uint32_t a = std::array<uint32_t, 4>{0, 1, 255, static_cast<uint32_t>(rng() & 255)}[rng() % 4] << 24;
+                        for (int32_t i = by; i < by + ky; ++i)
+                            for (int32_t j = bx; j < bx + kx; ++j)
+                                src.SetPixel(j, i, (src.GetPixel(j, i) & 0xFFFFFFu) | a);
+                    }
+                ASSERT_TRUE(SameAsReference(src, shape[0], shape[1])) << "kx " << kx << " ky " << ky;
+            }
         }
     }
 }

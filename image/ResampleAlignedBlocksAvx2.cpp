@@ -1,0 +1,195 @@
+// AVX2 destination pixels of the aligned-footprint kernel for blocks 4, 8 or 16 columns
+// wide (whole-number ratios such as 1024 -> 256 or 4096 -> 256): the columns of each block
+// are summed and combined in registers, with no column tables in between; same results as
+// AlignedRowScalar.
+//
+// Eight columns summed two rows at a time land as (0 | 4), (1 | 5), (2 | 6), (3 | 7) in the
+// two 128-bit lanes, so three additions give two four-wide blocks, or the two halves of a
+// wider block.
+#include "image/ResampleAligned.h"
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#include "image/ResampleAlignedAvx2.h"
+
+namespace tarn::resample {
+namespace {
+
+// G of eight pixels, still packed as pixels: (b, g, r, 1) where alpha >= 2, else 0.
+TARN_AVX2 inline __m256i RoundingPixels(__m256i x) {
+    const __m256i keep = _mm256_cmpgt_epi32(_mm256_srli_epi32(x, 24), _mm256_set1_epi32(1));
+    const __m256i colour = _mm256_or_si256(_mm256_and_si256(x, _mm256_set1_epi32(0x00FFFFFF)), _mm256_set1_epi32(0x01000000));
+    return _mm256_and_si256(colour, keep);
+}
+
+// What the destination pixels of two blocks four columns wide need of their eight columns,
+// one block per 128-bit lane as (b, g, r, v): 255 * P(block rows) - G(first row) +
+// P(boundary row) over the block, P of its first column over all rows (the boundary of the
+// block to its left), G of its first column below the first row; and per column the bytes'
+// minimum and maximum over all rows, for the alpha range.
+struct EightSums {
+    __m256i blocks, firstColumn, firstRounding, lo, hi;
+};
+
+// The first-column rounding only when the eight columns start a block (`FirstColumns`).
+template <bool FirstColumns = true>
+TARN_AVX2 inline EightSums SumEight(const AlignedRowJob& job, const uint32_t* top) {
+    const ptrdiff_t W = job.stride;
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i s[4] = {zero, zero, zero, zero}, b[4] = {zero, zero, zero, zero};
+    const __m256i bottom = Load8(top + static_cast<ptrdiff_t>(job.blockRows) * W);
+    EightSums e;
+    e.lo = bottom;
+    e.hi = bottom;
+    e.firstRounding = zero;
+    const uint32_t* p = top;
+    for (size_t r = 0; r < job.blockRows; r += 2, p += 2 * W) {
+        const bool pair = r + 1 < job.blockRows;
+        const __m256i x0 = Load8(p), x1 = pair ? Load8(p + W) : zero;
+        e.lo = _mm256_min_epu8(e.lo, pair ? _mm256_min_epu8(x0, x1) : x0);
+        e.hi = _mm256_max_epu8(e.hi, _mm256_max_epu8(x0, x1));
+        AddPairs8(x0, x1, s);
+        if constexpr (!FirstColumns) continue;
+        // Rows below the first: G of columns 0 and 4 as (0 | 4).
+        const __m256i g = _mm256_add_epi16(_mm256_unpacklo_epi8(r > 0 ? RoundingPixels(x0) : zero, zero),
+                                           _mm256_unpacklo_epi8(RoundingPixels(x1), zero));
+        e.firstRounding = _mm256_add_epi32(e.firstRounding, _mm256_unpacklo_epi16(g, zero));
+    }
+    AddPairs8(bottom, zero, b);
+    const __m256i first = RoundingPixels(Load8(top));
+    const __m256i g16 = _mm256_add_epi16(_mm256_unpacklo_epi8(first, zero), _mm256_unpackhi_epi8(first, zero));
+    const __m256i firstRow = _mm256_add_epi32(_mm256_unpacklo_epi16(g16, zero), _mm256_unpackhi_epi16(g16, zero));
+    const __m256i P = _mm256_add_epi32(_mm256_add_epi32(s[0], s[1]), _mm256_add_epi32(s[2], s[3]));
+    const __m256i B = _mm256_add_epi32(_mm256_add_epi32(b[0], b[1]), _mm256_add_epi32(b[2], b[3]));
+    e.blocks = _mm256_add_epi32(_mm256_sub_epi32(Times255(P), firstRow), B);
+    e.firstColumn = _mm256_add_epi32(s[0], b[0]);
+    return e;
+}
+
+// Per 128-bit lane, broadcast: the least (or greatest) alpha of the block's four columns and
+// of its boundary column, the first column of the next lane (of `next` for the high lane).
+template <bool Greatest>
+TARN_AVX2 inline __m256i Pick(__m256i x, __m256i y) {
+    if constexpr (Greatest) return _mm256_max_epu32(x, y);
+    return _mm256_min_epu32(x, y);
+}
+template <bool Greatest>
+TARN_AVX2 inline __m256i BlockAlpha(__m256i bytes, __m256i next) {
+    __m256i a = _mm256_srli_epi32(bytes, 24);
+    a = Pick<Greatest>(a, _mm256_shuffle_epi32(a, 0x4E));
+    a = Pick<Greatest>(a, _mm256_shuffle_epi32(a, 0xB1));
+    return Pick<Greatest>(a, _mm256_shuffle_epi32(_mm256_srli_epi32(_mm256_permute2x128_si256(bytes, next, 0x21), 24), 0));
+}
+
+TARN_AVX2 size_t FourWide(const AlignedRowJob& job) {
+    const StripColumn* c = job.cols;
+    const uint32_t* top = job.top + job.spanFirst;
+    const __m256i pickLanes = _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4);
+    // Every footprint here weighs the same.
+    const __m256d weight = AlignedWeights(_mm_set1_epi32(4), job.blockRows);
+    const __m256d weightReciprocal = _mm256_div_pd(_mm256_set1_pd(1.0), weight);
+    size_t x = 0;
+    EightSums e[3];
+    e[0] = SumEight(job, top);
+    // Pixels x .. x + 3 read columns 4x .. 4x + 16 (footprints follow one another, so the
+    // first and the last being four wide and 12 apart makes all four so); the columns from
+    // 4x + 16 on are summed eight at a time and carried to the next step.
+    for (; x + 4 <= job.count && 4 * x + 24 <= job.spanCount; x += 4) {
+        const int64_t first = job.spanFirst + static_cast<int64_t>(4 * x);
+        if (c[x].first != first || c[x].last != first + 4 || c[x + 3].first != first + 12 || c[x + 3].last != first + 16)
+            break;
+        e[1] = SumEight(job, top + 4 * x + 8);
+        e[2] = SumEight(job, top + 4 * x + 16);
+        __m128i pixels[4], words[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m256i boundary = _mm256_permute2x128_si256(e[k].firstColumn, e[k + 1].firstColumn, 0x21);
+            const __m256i sums = _mm256_sub_epi32(_mm256_add_epi32(e[k].blocks, boundary), e[k].firstRounding);
+            pixels[2 * k] = _mm256_castsi256_si128(sums);
+            pixels[2 * k + 1] = _mm256_extracti128_si256(sums, 1);
+            const __m256i lo = BlockAlpha<false>(e[k].lo, e[k + 1].lo), hi = BlockAlpha<true>(e[k].hi, e[k + 1].hi);
+            const __m256i word = _mm256_or_si256(_mm256_slli_epi32(hi, 8), _mm256_sub_epi32(_mm256_set1_epi32(255), lo));
+            words[k] = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(word, pickLanes));
+        }
+        FourSums f;
+        Transpose(pixels, f);
+        f.range = _mm_unpacklo_epi64(words[0], words[1]);
+        PackFour(f, weight, weightReciprocal, job.out + x);
+        e[0] = e[2];
+    }
+    return x;
+}
+
+// The least (or greatest) alpha over the eight columns of `bytes`.
+template <bool Greatest>
+TARN_AVX2 inline uint32_t SpanAlpha(__m256i bytes) {
+    __m256i a = _mm256_srli_epi32(bytes, 24);
+    a = Pick<Greatest>(a, _mm256_permute2x128_si256(a, a, 1));
+    a = Pick<Greatest>(a, _mm256_shuffle_epi32(a, 0x4E));
+    a = Pick<Greatest>(a, _mm256_shuffle_epi32(a, 0xB1));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm256_castsi256_si128(a)));
+}
+
+// Blocks of Groups * 8 columns, four destination pixels at a time; as FourWide.
+template <int Groups>
+TARN_AVX2 size_t WideBlocks(const AlignedRowJob& job) {
+    constexpr int64_t kWidth = 8 * Groups;
+    const StripColumn* c = job.cols;
+    const __m256d weight = AlignedWeights(_mm_set1_epi32(kWidth), job.blockRows);
+    const __m256d weightReciprocal = _mm256_div_pd(_mm256_set1_pd(1.0), weight);
+    const uint32_t* top = job.top + job.spanFirst;
+    const __m256i firstLane = _mm256_setzero_si256();
+    size_t x = 0;
+    EightSums next = SumEight<false>(job, top);
+    for (; x + 4 <= job.count && kWidth * static_cast<int64_t>(x + 4) + 8 <= static_cast<int64_t>(job.spanCount); x += 4) {
+        const int64_t first = job.spanFirst + kWidth * static_cast<int64_t>(x);
+        if (c[x].first != first || c[x].last != first + kWidth || c[x + 3].first != first + 3 * kWidth ||
+            c[x + 3].last != first + 4 * kWidth)
+            break;
+        __m128i pixels[4];
+        alignas(16) uint32_t words[4];
+        for (int k = 0; k < 4; ++k) {
+            const uint32_t* block = top + kWidth * static_cast<int64_t>(x + k);
+            const EightSums head = next;
+            __m256i sums = head.blocks, lo = head.lo, hi = head.hi;
+            for (int g = 1; g < Groups; ++g) {
+                const EightSums e = SumEight<false>(job, block + 8 * g);
+                sums = _mm256_add_epi32(sums, e.blocks);
+                lo = _mm256_min_epu8(lo, e.lo);
+                hi = _mm256_max_epu8(hi, e.hi);
+            }
+            next = SumEight<false>(job, block + kWidth);
+            // Both halves of the block and its boundary (the next block's first column).
+            pixels[k] = _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)),
+                                      _mm256_castsi256_si128(next.firstColumn));
+            lo = _mm256_min_epu8(lo, _mm256_permutevar8x32_epi32(next.lo, firstLane));
+            hi = _mm256_max_epu8(hi, _mm256_permutevar8x32_epi32(next.hi, firstLane));
+            words[k] = SpanAlpha<true>(hi) << 8 | (255 - SpanAlpha<false>(lo));
+        }
+        FourSums f;
+        Transpose(pixels, f);
+        f.range = _mm_load_si128(reinterpret_cast<const __m128i*>(words));
+        // The first columns' rounding: one pixel per block and row, too few to sum above.
+        const int* base = reinterpret_cast<const int*>(top + kWidth * static_cast<int64_t>(x));
+        const __m128i index = _mm_setr_epi32(0, kWidth, 2 * kWidth, 3 * kWidth);
+        for (size_t row = 1; row < job.blockRows; ++row)
+            TakeRounding(f, _mm_i32gather_epi32(base + static_cast<ptrdiff_t>(row) * job.stride, index, 4), _mm_set1_epi32(-1));
+        PackFour(f, weight, weightReciprocal, job.out + x);
+    }
+    return x;
+}
+
+}  // namespace
+
+TARN_AVX2 size_t WholeBlockRowsAvx2(const AlignedRowJob& job) {
+    const StripColumn* c = job.cols;
+    if (job.blockRows == 0 || job.count < 4 || c[0].first != job.spanFirst) return 0;
+    switch (c[0].last - c[0].first) {
+        case 4: return FourWide(job);
+        case 8: return WideBlocks<1>(job);
+        case 16: return WideBlocks<2>(job);
+        default: return 0;
+    }
+}
+
+}  // namespace tarn::resample
+
+#endif
