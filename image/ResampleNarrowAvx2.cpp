@@ -80,9 +80,14 @@ TARN_AVX2 inline void EightPixels(const NarrowRowJob& job, size_t x) {
     const __m256i v = _mm256_or_si256(s.v, _mm256_andnot_si256(valid, _mm256_set1_epi32(1)));  // no 0 divisors
     const __m256 reciprocal = _mm256_rcp_ps(_mm256_cvtepi32_ps(v));
     const __m256i qb = Quotient8(s.b, v, reciprocal), qg = Quotient8(s.g, v, reciprocal), qr = Quotient8(s.r, v, reciprocal);
-    const __m256i n = _mm256_sub_epi32(_mm256_slli_epi32(s.v, 8), s.v);  // v * 255
-    const __m256i qa = Quotient8(n, s.weight, _mm256_rcp_ps(_mm256_cvtepi32_ps(s.weight)));
-    const __m256i alpha = _mm256_blendv_epi8(qa, s.lo, _mm256_cmpeq_epi32(s.lo, s.hi));
+    // The alpha: the footprint's one alpha, else v * 255 / weight (not needed when every
+    // footprint has one alpha, as in opaque images).
+    const __m256i same = _mm256_cmpeq_epi32(s.lo, s.hi);
+    __m256i alpha = s.lo;
+    if (_mm256_movemask_epi8(same) != -1) {
+        const __m256i n = _mm256_sub_epi32(_mm256_slli_epi32(s.v, 8), s.v);  // v * 255
+        alpha = _mm256_blendv_epi8(Quotient8(n, s.weight, _mm256_rcp_ps(_mm256_cvtepi32_ps(s.weight))), s.lo, same);
+    }
     __m256i out = _mm256_or_si256(qb, _mm256_slli_epi32(qg, 8));
     out = _mm256_or_si256(out, _mm256_or_si256(_mm256_slli_epi32(qr, 16), _mm256_slli_epi32(alpha, 24)));
     out = _mm256_and_si256(out, valid);
