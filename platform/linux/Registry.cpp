@@ -112,6 +112,33 @@ void Collect(const Key& k, std::vector<std::u16string>& out) {
     }
 }
 
+// The key a handle names when the handle has the `needed` access; null with the error
+// otherwise. Caller holds the lock.
+std::shared_ptr<Key> Open(HKEY h, REGSAM needed, LSTATUS& error) {
+    REGSAM access = 0;
+    auto key = Resolve(h, &access, error);
+    if (key && (access & needed) != needed) {
+        error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    return key;
+}
+
+// Removes the subkey `parts` (at least one) below `key`, refusing one that has subkeys of its
+// own unless `tree`. Caller holds the lock.
+LSTATUS Unlink(const std::shared_ptr<Key>& key, std::vector<std::u16string> parts, bool tree) {
+    const std::u16string leaf = parts.back();
+    parts.pop_back();
+    auto parent = Find(key, parts);
+    if (!parent) return ERROR_FILE_NOT_FOUND;
+    auto it = parent->subkeys.find(leaf);
+    if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+    if (!tree && !it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    MarkDeleted(*it->second);
+    parent->subkeys.erase(it);
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
@@ -119,8 +146,7 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSA
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(treeLock);
     LSTATUS error = ERROR_SUCCESS;
-    REGSAM parentAccess = 0;
-    auto key = Resolve(hKey, &parentAccess, error);
+    auto key = Open(hKey, 0, error);
     if (!key) return error;
     std::vector<std::u16string> parts;
     if (!SplitPath(Text(lpSubKey), parts)) return ERROR_BAD_PATHNAME;
@@ -145,7 +171,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(treeLock);
     LSTATUS error = ERROR_SUCCESS;
-    auto key = Resolve(hKey, nullptr, error);
+    auto key = Open(hKey, 0, error);
     if (!key) return error;
     std::vector<std::u16string> parts;
     if (!SplitPath(Text(lpSubKey), parts)) return ERROR_FILE_NOT_FOUND;
@@ -159,10 +185,8 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     std::lock_guard lock(treeLock);
     LSTATUS error = ERROR_SUCCESS;
-    REGSAM access = 0;
-    auto key = Resolve(hKey, &access, error);
+    auto key = Open(hKey, KEY_SET_VALUE, error);
     if (!key) return error;
-    if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (!lpData && cbData) return ERROR_NOACCESS;
     if (LSTATUS e = Hook("RegSetValueExW", key->path)) return e;
     platform::registry::Value v;
@@ -176,10 +200,8 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(treeLock);
     LSTATUS error = ERROR_SUCCESS;
-    REGSAM access = 0;
-    auto key = Resolve(hKey, &access, error);
+    auto key = Open(hKey, KEY_QUERY_VALUE, error);
     if (!key) return error;
-    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (LSTATUS e = Hook("RegQueryValueExW", key->path)) return e;
     auto it = key->values.find(Text(lpValueName));
     if (it == key->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -199,7 +221,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
 LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
     std::lock_guard lock(treeLock);
     LSTATUS error = ERROR_SUCCESS;
-    auto key = Resolve(hKey, nullptr, error);
+    auto key = Open(hKey, 0, error);
     if (!key) return error;
     std::vector<std::u16string> parts;
     if (!SplitPath(Text(lpSubKey), parts)) return ERROR_FILE_NOT_FOUND;
@@ -211,35 +233,18 @@ LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
         key->values.clear();
         return ERROR_SUCCESS;
     }
-    auto leaf = parts.back();
-    parts.pop_back();
-    auto parent = Find(key, parts);
-    if (!parent) return ERROR_FILE_NOT_FOUND;
-    auto it = parent->subkeys.find(leaf);
-    if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-    MarkDeleted(*it->second);
-    parent->subkeys.erase(it);
-    return ERROR_SUCCESS;
+    return Unlink(key, std::move(parts), true);
 }
 
 LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     std::lock_guard lock(treeLock);
     LSTATUS error = ERROR_SUCCESS;
-    auto key = Resolve(hKey, nullptr, error);
+    auto key = Open(hKey, 0, error);
     if (!key) return error;
     std::vector<std::u16string> parts;
     if (!SplitPath(Text(lpSubKey), parts) || parts.empty()) return ERROR_FILE_NOT_FOUND;
     if (LSTATUS e = Hook("RegDeleteKeyW", Join(key->path, Text(lpSubKey)))) return e;
-    auto leaf = parts.back();
-    parts.pop_back();
-    auto parent = Find(key, parts);
-    if (!parent) return ERROR_FILE_NOT_FOUND;
-    auto it = parent->subkeys.find(leaf);
-    if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-    if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
-    MarkDeleted(*it->second);
-    parent->subkeys.erase(it);
-    return ERROR_SUCCESS;
+    return Unlink(key, std::move(parts), false);
 }
 
 LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
@@ -248,10 +253,8 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR, LPDWORD lpcchClass, LPDWORD, LPDWORD
                          FILETIME* lpftLastWriteTime) {
     std::lock_guard lock(treeLock);
     LSTATUS error = ERROR_SUCCESS;
-    REGSAM access = 0;
-    auto key = Resolve(hKey, &access, error);
+    auto key = Open(hKey, KEY_QUERY_VALUE, error);
     if (!key) return error;
-    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (LSTATUS e = Hook("RegQueryInfoKeyW", key->path)) return e;
     for (LPDWORD unused : {lpcchClass, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcbMaxValueNameLen, lpcbMaxValueLen,
                            lpcbSecurityDescriptor})
