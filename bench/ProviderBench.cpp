@@ -21,6 +21,7 @@
 #include "readers/pagestore/ReadPageStoreThumbnail.h"
 #include "server/Exports.h"
 #include "server/Module.h"
+#include "server/FitIntoSquare.h"
 #include "server/ZavelThumbnailProvider.h"
 #include "tests/support/DocumentWriter.h"
 #include "tests/support/WholePreviewThumbnail.h"
@@ -120,7 +121,7 @@ void BM_SourceOnly(benchmark::State& state) {
     for (auto _ : state) {
         LARGE_INTEGER zero{};
         stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-        if (!ReadPageStorePreview(sink, stream)) state.SkipWithError("read failed");
+        if (ReadPageStorePreview(sink, stream) != tarn::PreviewOutcome::Delivered) state.SkipWithError("read failed");
     }
     stream->Release();
     ReportPeak(state);

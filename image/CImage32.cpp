@@ -1,6 +1,7 @@
 #include "image/CImage32.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "image/CHandleImageBuffer32.h"
 #include "image/CHeapImageBuffer32.h"
@@ -49,6 +50,17 @@ void CImage32::Fill(uint32_t value) {
     }
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) SetPixel(x, y, value);
+}
+
+void CImage32::Swap(CImage32& other) {
+    // The buffer's kind travels with it: the paged-memory switch may have changed in between.
+    std::swap(buffer, other.buffer);
+    std::swap(pixels, other.pixels);
+    std::swap(handleBacked, other.handleBacked);
+    std::swap(width, other.width);
+    std::swap(height, other.height);
+    std::swap(stride, other.stride);
+    std::swap(powerOfTwo, other.powerOfTwo);
 }
 
 void CImage32::LockPixelsSlow() const {

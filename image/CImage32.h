@@ -48,6 +48,8 @@ public:
     const uint32_t* Pixels() const { return pixels; }
     // Sets every pixel to `value` in one pass.
     void Fill(uint32_t value);
+    // Exchanges size and pixels with `other`. Neither image may be pinned (LockPixels).
+    void Swap(CImage32& other);
 
     // Pins the pixel storage: Pixels() and pixel addresses stay valid until the matching
     // UnlockPixels. Calls nest. Every pixel access of an image on handle-backed (pageable)

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "image/PreviewOutcome.h"
+
 namespace tarn {
 
 class PreviewSink {
@@ -12,8 +14,8 @@ public:
     virtual ~PreviewSink() = default;
 
     // The preview is width x height pixels, both at least 1. Called at most once per read,
-    // before any rows. False when the sink cannot take a preview of that size (no memory):
-    // the reader sends nothing more and reports no preview, as when an image cannot be sized.
+    // before any rows. False when the sink cannot take a preview of that size: the reader
+    // sends nothing more and its outcome is Refusal().
     virtual bool Begin(int32_t width, int32_t height) = 0;
 
     // The next `count` rows (count >= 1), packed: count x width pixel words 0xAARRGGBB,
@@ -24,6 +26,15 @@ public:
     // Everything delivered since Begin is void: the read failed after it had started (a late
     // checksum, a read that failed half-way). The sink is back where it was before Begin.
     virtual void Discard() = 0;
+
+    // What a read comes to after Begin returned false: NoMemory when the request must fail as
+    // out of memory, NoPreview otherwise.
+    virtual PreviewOutcome Refusal() const { return PreviewOutcome::NoPreview; }
+
+    // A sink that keeps the preview whole in one block may offer it, after Begin returned true:
+    // width x height words that a reader may decode straight into, handing each row to Rows
+    // where it already lies. Null (the default) for sinks that take the rows as they come.
+    virtual uint32_t* InPlaceDestination() { return nullptr; }
 };
 
 }  // namespace tarn

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "readers/archive/ReadLayeredArchiveThumbnail.h"
-#include "readers/pagestore/ReadPageStoreThumbnail.h"
+#include "readers/pagestore/ReadPageStorePreview.h"
 #include "server/Module.h"
 #include "server/ZavelThumbnailProvider.h"
 

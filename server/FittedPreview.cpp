@@ -1,9 +1,9 @@
 #include "server/FittedPreview.h"
 
 #include <algorithm>
-#include <vector>
 
-#include "server/ZavelThumbnailProvider.h"
+#include "image/PushImage.h"
+#include "server/FitIntoSquare.h"
 
 bool FittedPreview::Begin(int32_t width, int32_t height) {
     Discard();
@@ -35,22 +35,16 @@ void FittedPreview::Discard() {
     height_ = received_ = 0;
 }
 
-void FittedPreview::FitUntouched() {
-    const tarn::CImage32 fresh;
-    PushImage(*this, fresh);
+tarn::PreviewOutcome FittedPreview::Refusal() const {
+    return outOfMemory_ ? tarn::PreviewOutcome::NoMemory : tarn::PreviewOutcome::NoPreview;
 }
 
-void PushImage(tarn::PreviewSink& sink, const tarn::CImage32& image) {
-    tarn::ScopedPixelLock lock(image);
-    const int32_t w = image.Width(), h = image.Height();
-    if (!sink.Begin(w, h)) return;
-    if (image.Pixels()) {
-        sink.Rows(image.Pixels(), h);
-        return;
+tarn::PreviewOutcome FittedPreview::Settle(tarn::PreviewOutcome outcome) {
+    using tarn::PreviewOutcome;
+    if (outcome != PreviewOutcome::Delivered && outcome != PreviewOutcome::Undecodable) return outcome;
+    if (!Complete()) {
+        const tarn::CImage32 fresh;
+        tarn::PushImage(*this, fresh);
     }
-    std::vector<uint32_t> row(static_cast<size_t>(w));
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) row[static_cast<size_t>(x)] = image.GetPixel(x, y);
-        sink.Rows(row.data(), 1);
-    }
+    return Complete() ? outcome : PreviewOutcome::NoMemory;
 }

@@ -18,18 +18,19 @@ public:
     bool Begin(int32_t width, int32_t height) override;
     void Rows(const uint32_t* rows, int32_t count) override;
     void Discard() override;
+    // No memory for the fitted image is NoMemory: a smaller picture handed out instead would
+    // be kept by the host as the thumbnail. No memory for the resampler is NoPreview.
+    tarn::PreviewOutcome Refusal() const override;
+
+    // After the reader returned `outcome`: a read that left the sink without every row
+    // (Undecodable, or rows missing) gets the fitted fresh 1 x 1 image that readers start
+    // from. NoMemory when even that cannot be allocated; otherwise `outcome` as it came.
+    tarn::PreviewOutcome Settle(tarn::PreviewOutcome outcome);
 
     // True when a preview was begun and every one of its rows arrived.
     bool Complete() const { return begun_ && received_ == height_; }
 
-    // Fits the preview a reader leaves untouched: a fresh 1 x 1 image, as readers get it.
-    void FitUntouched();
-
-    // Begin found no memory for the fitted image. The request must fail as out of memory: a
-    // smaller picture handed out instead would be kept by the host as the thumbnail.
-    bool OutOfMemory() const { return outOfMemory_; }
-
-    // The fitted image, once Complete() (or after FitUntouched()).
+    // The fitted image, once Complete().
     const tarn::CImage32& Image() const { return fitted_; }
 
 private:
@@ -41,6 +42,3 @@ private:
     int32_t height_ = 0;
     int32_t received_ = 0;
 };
-
-// Pushes a whole image into a sink as one band, as a reader of small previews may.
-void PushImage(tarn::PreviewSink& sink, const tarn::CImage32& image);

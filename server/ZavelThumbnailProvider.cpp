@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "image/PushImage.h"
 #include "server/FittedPreview.h"
 #include "server/Module.h"
 
@@ -59,24 +60,30 @@ HRESULT ZavelThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHAT
     }
 }
 
-FittedSize FitIntoSquare(int32_t w, int32_t h, UINT cx) {
-    const int32_t n = static_cast<int32_t>(cx);
-    const double r = h == 0 ? 1.0 : static_cast<double>(w) / static_cast<double>(h);
-    // |n x r| and |n / r| never exceed |n| on their branches, so the truncations fit.
-    if (w < h || r < 1.0) return {static_cast<int32_t>(n * r), n};
-    return {n, static_cast<int32_t>(n / r)};
-}
-
 PreviewReader PreviewOfImage(ImageReader reader) {
     return [reader = std::move(reader)](tarn::PreviewSink& sink, IStream* stream) {
         tarn::CImage32 image;
-        if (!reader(image, stream)) return false;
-        PushImage(sink, image);
-        return true;
+        if (!reader(image, stream)) return tarn::PreviewOutcome::NoPreview;
+        return tarn::PushImage(sink, image);
     };
 }
 
 namespace {
+
+// The one place where what a read came to becomes the host's answer. Delivered and Undecodable
+// go on to the bitmap (the fitted preview, or the fitted blank of an untouched image).
+HRESULT ResultOf(tarn::PreviewOutcome outcome) {
+    switch (outcome) {
+        case tarn::PreviewOutcome::Delivered:
+        case tarn::PreviewOutcome::Undecodable: return S_OK;
+        // No memory is no answer: the host asks again later, where a picture would be kept.
+        case tarn::PreviewOutcome::NoMemory: return E_OUTOFMEMORY;
+        case tarn::PreviewOutcome::NotThisKind:
+        case tarn::PreviewOutcome::NoPreview:
+        case tarn::PreviewOutcome::Malformed: break;
+    }
+    return S_FALSE;
+}
 
 // Writes the n x n bitmap's bottom-up bits: the canvas, transparent, with `image` placed at
 // (x, y) and clipped to it. Rows go bottom row first, each pixel word least significant byte
@@ -116,13 +123,9 @@ HRESULT ZavelThumbnailProvider::MakeThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHA
 
     // The preview is fitted as its rows arrive; only the fitted image is kept.
     FittedPreview preview(cx);
-    const bool read = reader_(preview, stream_);
+    const tarn::PreviewOutcome outcome = reader_(preview, stream_);
     ReleaseStream();
-    // No memory is no answer: the host asks again later, where a picture would be kept.
-    if (preview.OutOfMemory()) return E_OUTOFMEMORY;
-    if (!read) return S_FALSE;
-    if (!preview.Complete()) preview.FitUntouched();
-    if (!preview.Complete()) return E_OUTOFMEMORY;
+    if (const HRESULT hr = ResultOf(preview.Settle(outcome)); hr != S_OK) return hr;
 
     // Centred on a transparent square; the fitted image goes straight into the bitmap.
     const tarn::CImage32& fitted = preview.Image();

@@ -5,19 +5,21 @@
 #include <functional>
 
 #include "image/CImage32.h"
+#include "image/PreviewOutcome.h"
 #include "image/PreviewSink.h"
 #include "platform/Platform.h"
 
-// Pushes the document's stored preview into the sink: its size, then its rows. False when
-// the stream is not of the reader's format or cannot be read. True without a preview (no
-// Begin, or a Discard after it) means the preview could not be decoded: the provider then
-// fits a fresh 1 x 1 image, as a reader that leaves its image untouched.
-using PreviewReader = std::function<bool(tarn::PreviewSink& sink, IStream* stream)>;
+// Pushes the document's stored preview into the sink, its size and then its rows, and says
+// what that came to.
+using PreviewReader = std::function<tarn::PreviewOutcome(tarn::PreviewSink& sink, IStream* stream)>;
 
-// A reader that fills a whole image, with the same outcomes.
+// A reader that fills a whole image: true with the image resized to the preview and every
+// pixel written, or true with the image untouched when the preview cannot be decoded; false
+// when there is no preview.
 using ImageReader = std::function<bool(tarn::CImage32& image, IStream* stream)>;
 
-// An image reader as a preview reader: the image it fills goes to the sink as one band.
+// An image reader as a preview reader: the image it fills goes to the sink as one band (an
+// untouched image, the fresh 1 x 1 one, included).
 PreviewReader PreviewOfImage(ImageReader reader);
 
 class ZavelThumbnailProvider final : public IInitializeWithStream, public IThumbnailProvider {
@@ -45,11 +47,3 @@ private:
     LONG refCount_ = 1;          // interlocked
     IStream* stream_ = nullptr;  // one reference held while not null; used by one thread
 };
-
-// Fitted size of a w x h preview inside a cx x cx square, aspect ratio kept; sides may
-// come out 0, which the resize then turns into 1.
-struct FittedSize {
-    int32_t width;
-    int32_t height;
-};
-FittedSize FitIntoSquare(int32_t w, int32_t h, UINT cx);

@@ -60,9 +60,14 @@ FitOutcome RequestFittedImage(IStream* stream, DocumentFormat format, UINT size,
     if (!reader) return FitOutcome::UnknownFormat;
     try {
         FittedPreview preview(size);
-        const bool read = reader(preview, stream);
-        if (preview.OutOfMemory()) return FitOutcome::NoMemory;
-        if (!read) return FitOutcome::NotRead;
+        switch (reader(preview, stream)) {
+            case tarn::PreviewOutcome::NoMemory: return FitOutcome::NoMemory;
+            case tarn::PreviewOutcome::NotThisKind:
+            case tarn::PreviewOutcome::NoPreview:
+            case tarn::PreviewOutcome::Malformed: return FitOutcome::NotRead;
+            case tarn::PreviewOutcome::Undecodable:
+            case tarn::PreviewOutcome::Delivered: break;
+        }
         // The provider would fit a blank 1 x 1 image here; a thumbnailer says what happened.
         if (!preview.Complete()) return FitOutcome::Undecodable;
         const tarn::CImage32& fitted = preview.Image();

@@ -107,4 +107,10 @@ bool CodedBlobDecoder::DecodeInto(uint8_t* dst, uint64_t capacity, uint64_t& pro
     return ok;
 }
 
+void CodedBlobDecoder::ReadToEnd() {
+    const uint8_t* data;
+    while (Next(data, UINT64_MAX) != 0) {
+    }
+}
+
 }  // namespace pagestore

@@ -51,6 +51,9 @@ public:
     // the end. Read: up to `n` bytes copied to `dst`.
     uint64_t Next(const uint8_t*& data, uint64_t max);
     uint64_t Read(uint8_t* dst, uint64_t n);
+    // Reads the rest without copying it: a page that cannot be read fails the blob here, as it
+    // fails reading the blob whole.
+    void ReadToEnd();
 
     void Close() noexcept { reader_.reset(); }
 

@@ -124,15 +124,15 @@ inline Result Request(const PreviewReader& reader, const testdoc::Bytes& bytes, 
 inline PreviewReader RandomBands(ImageReader reader, uint32_t seed) {
     return [reader = std::move(reader), seed](tarn::PreviewSink& sink, IStream* stream) {
         tarn::CImage32 image;
-        if (!reader(image, stream)) return false;
+        if (!reader(image, stream)) return tarn::PreviewOutcome::NoPreview;
         std::mt19937 rng(seed);
-        if (!sink.Begin(image.Width(), image.Height())) return true;
+        if (!sink.Begin(image.Width(), image.Height())) return sink.Refusal();
         for (int32_t y = 0; y < image.Height();) {
             const int32_t n = std::min(image.Height() - y, 1 + static_cast<int32_t>(rng() % 40));
             sink.Rows(image.RowAddress(y), n);
             y += n;
         }
-        return true;
+        return tarn::PreviewOutcome::Delivered;
     };
 }
 

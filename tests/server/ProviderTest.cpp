@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/Module.h"
+#include "server/FitIntoSquare.h"
 #include "server/ZavelThumbnailProvider.h"
 
 namespace {
@@ -345,7 +346,7 @@ TEST_F(ProviderTest, ModuleCountOutlivesTheMembers) {
     };
     LONG seenByReader = -1;
     auto witness = std::make_shared<Witness>(Witness{&seenByReader});
-    auto* dying = new ZavelThumbnailProvider([witness](tarn::PreviewSink&, IStream*) { return false; });
+    auto* dying = new ZavelThumbnailProvider([witness](tarn::PreviewSink&, IStream*) { return tarn::PreviewOutcome::NoPreview; });
     witness.reset();  // the provider's reader now holds the only reference
     const LONG alive = ModuleObjectCount();
     EXPECT_EQ(static_cast<IThumbnailProvider*>(dying)->Release(), 0u);

@@ -23,7 +23,8 @@
 #include "readers/pagestore/RPageStore.h"
 #include "readers/pagestore/ReadPageStoreThumbnail.h"
 #include "readers/pagestore/SeekPageMapper.h"
-#include "readers/pagestore/ThumbnailLoading.h"
+#include "readers/pagestore/LoadPreview.h"
+#include "readers/pagestore/ReadRootTable.h"
 
 namespace testdoc {
 
@@ -152,7 +153,12 @@ public:
         pixels_.clear();
     }
 
-    PreviewOutcome Result(bool result, bool boxShown) {
+    PreviewOutcome Result(tarn::PreviewOutcome outcome, bool boxShown) {
+        // The reader's outcome must agree with what the sink saw.
+        const bool result = outcome == tarn::PreviewOutcome::Delivered || outcome == tarn::PreviewOutcome::Undecodable;
+        if ((outcome == tarn::PreviewOutcome::Malformed) != boxShown) Violation("the message box without Malformed");
+        if (outcome == tarn::PreviewOutcome::Undecodable && live_) Violation("undecodable, yet rows stand");
+        if (outcome == tarn::PreviewOutcome::Delivered && !live_) Violation("delivered without rows");
         PreviewOutcome out;
         if (!result) {
             if (live_) Violation("no preview, yet rows stand");
@@ -185,7 +191,7 @@ private:
 
 inline PreviewOutcome BandedPreview(IStream* stream, int* bands = nullptr) {
     CollectingSink sink;
-    bool result = false;
+    tarn::PreviewOutcome result = tarn::PreviewOutcome::NoPreview;
     const bool box = outcome_detail::WithBoxCounted([&] { result = ReadPageStorePreview(sink, stream); });
     if (bands) *bands = sink.bands;
     return sink.Result(result, box);

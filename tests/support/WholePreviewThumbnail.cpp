@@ -6,6 +6,7 @@
 #include "image/BlendParams.h"
 #include "image/CImage32.h"
 #include "image/Resample.h"
+#include "server/FitIntoSquare.h"
 
 namespace testdoc {
 

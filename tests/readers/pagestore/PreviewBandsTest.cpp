@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "readers/pagestore/PreviewBandSource.h"
+#include "readers/pagestore/PushZstdBands.h"
 #include "tests/readers/pagestore/PageStoreTestSupport.h"
 #include "tests/support/DocumentWriter.h"
 #include "tests/support/FaultyStream.h"
@@ -362,10 +362,10 @@ TEST_F(PreviewBands, SinkRefusingBeginGivesNoPreview) {
         layout.coding = coding;
         IStream* stream = testdoc::CreateMemoryStream(testdoc::WritePageStoreDocument(image, layout));
         RefusingSink sink;
-        bool result = true;
+        tarn::PreviewOutcome result = tarn::PreviewOutcome::Delivered;
         const bool box = testdoc::outcome_detail::WithBoxCounted([&] { result = ReadPageStorePreview(sink, stream); });
         stream->Release();
-        EXPECT_FALSE(result);
+        EXPECT_EQ(result, tarn::PreviewOutcome::NoPreview);
         EXPECT_FALSE(box);
         EXPECT_EQ(sink.begins, 1);
         EXPECT_EQ(sink.calls, 0);
