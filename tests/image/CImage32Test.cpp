@@ -212,5 +212,27 @@ TEST(CImage32, PixelWordIsStoredBlueGreenRedAlpha) {
     EXPECT_EQ(bytes[3], 0x80);
 }
 
+// The whole-image reader hands its pixels over this way: nothing may be copied or lost.
+TEST(CImage32, SwapExchangesSizeAndPixels) {
+    CImage32 a, b;
+    ASSERT_TRUE(a.Resize(300, 2));
+    a.Fill(0xFF102030u);
+    b.SetPixel(0, 0, 0x12345678u);
+    const uint32_t* aPixels = a.Pixels();
+    a.Swap(b);
+    EXPECT_EQ(b.Pixels(), aPixels);
+    EXPECT_EQ(b.Width(), 300);
+    EXPECT_EQ(b.Height(), 2);
+    EXPECT_EQ(b.Stride(), 1200);
+    EXPECT_EQ(b.GetPixel(299, 1), 0xFF102030u);
+    EXPECT_EQ(a.Width(), 1);
+    EXPECT_EQ(a.Height(), 1);
+    EXPECT_EQ(a.GetPixel(0, 0), 0x12345678u);
+    // Both go on as images of their new sizes.
+    ASSERT_TRUE(a.Resize(4, 4));
+    a.Fill(1);
+    EXPECT_EQ(a.GetPixel(3, 3), 1u);
+}
+
 }  // namespace
 }  // namespace tarn

@@ -283,6 +283,29 @@ TEST_F(PagedImages, ExhaustedHeapFailsTheResize) {
     EXPECT_EQ(tarn::LiveBytesOfSize(400), 0);
 }
 
+// An image made before the switch changed keeps its kind of storage when its pixels change
+// hands: each buffer travels with its own locking rules.
+TEST_F(PagedImages, SwapCarriesTheKindOfStorage) {
+    InspectableImage paged;
+    ASSERT_TRUE(paged.Resize(64, 64));
+    Paint(paged, 5);
+    tarn::PagedMemoryEnabled = false;
+    InspectableImage heap;
+    ASSERT_TRUE(heap.Resize(3, 3));
+    Paint(heap, 6);
+    tarn::PagedMemoryEnabled = true;
+    ASSERT_FALSE(paged.OnHeapBuffer());
+    ASSERT_TRUE(heap.OnHeapBuffer());
+    heap.Swap(paged);
+    EXPECT_FALSE(heap.OnHeapBuffer());
+    EXPECT_EQ(heap.Width(), 64);
+    EXPECT_EQ(FirstDifference(heap, 5), -1);
+    EXPECT_TRUE(paged.OnHeapBuffer());
+    EXPECT_EQ(paged.Width(), 3);
+    EXPECT_NE(paged.Pixels(), nullptr);  // heap pixels have an address without a lock
+    EXPECT_EQ(FirstDifference(paged, 6), -1);
+}
+
 TEST(PagedSwitchOff, ImagesNeverMakeAPagerFile) {
     ScopedTempDir dir;
     ASSERT_FALSE(tarn::PagedMemoryEnabled);

@@ -171,6 +171,43 @@ TEST_F(BandProvider, DiscardsAndIncompleteReadsGiveTheUntouchedOutcome) {
     }
 }
 
+// What the host gets for each outcome a reader reports, whatever the reader did to the sink.
+TEST_F(BandProvider, EachOutcomeHasOneResult) {
+    using tarn::PreviewOutcome;
+    const uint32_t red[4] = {0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u};
+    const struct {
+        PreviewOutcome outcome;
+        bool rows;  // the reader delivered a 2 x 2 red preview first
+        HRESULT hr;
+        uint32_t centre;  // the bitmap's centre pixel, for S_OK
+    } cases[] = {
+        {PreviewOutcome::NotThisKind, false, S_FALSE, 0},
+        {PreviewOutcome::NoPreview, false, S_FALSE, 0},
+        {PreviewOutcome::NoPreview, true, S_FALSE, 0},
+        {PreviewOutcome::Malformed, false, S_FALSE, 0},
+        {PreviewOutcome::Undecodable, false, S_OK, 0},  // a transparent square
+        {PreviewOutcome::Delivered, true, S_OK, 0xFFFF0000u},
+        {PreviewOutcome::Delivered, false, S_OK, 0},  // no rows came: as Undecodable
+        {PreviewOutcome::NoMemory, false, E_OUTOFMEMORY, 0},
+    };
+    const testdoc::Bytes any{1, 2, 3};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "outcome " << static_cast<int>(c.outcome) << (c.rows ? " after rows" : ""));
+        const PreviewReader reader = [&c, &red](tarn::PreviewSink& sink, IStream*) {
+            if (c.rows && sink.Begin(2, 2)) sink.Rows(red, 2);
+            return c.outcome;
+        };
+        const Result got = Request(reader, any, 16);
+        EXPECT_EQ(got.hr, c.hr);
+        if (c.hr == S_OK) {
+            ASSERT_EQ(got.bits.size(), 16u * 16u * 4u);
+            uint32_t centre;
+            std::memcpy(&centre, &got.bits[(8 * 16 + 8) * 4], 4);
+            EXPECT_EQ(centre, c.centre);
+        }
+    }
+}
+
 // While alive, image memory of one byte count cannot be had (the general heap serves every
 // size but the pools' 16, 64 and 128 KiB).
 class NoMemoryForImagesOf {
