@@ -1,6 +1,6 @@
 // Decoding one coded blob in steps, so that the caller chooses where the decoded bytes go:
-// DecodeBlob gives them a heap block of their own; the thumbnail loader can have them land
-// straight in the image.
+// DecodeBlob gives them a heap block of their own; the band source can have them land
+// straight in the sink.
 #pragma once
 
 #include <cstdint>

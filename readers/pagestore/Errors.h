@@ -1,5 +1,5 @@
 // The exceptions of the page-store reader. All carry a short literal message and derive from
-// std::runtime_error, which is the family ReadPageStoreThumbnail catches.
+// std::runtime_error, which is the family ReadPageStorePreview catches.
 #pragma once
 
 #include <stdexcept>
