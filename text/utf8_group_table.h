@@ -10,8 +10,6 @@
 #include <array>
 #include <cstdint>
 
-#include "text/utf8_kernels.h"
-
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define BABEL_X86_KERNELS 1
 #else

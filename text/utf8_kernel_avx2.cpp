@@ -5,6 +5,7 @@
 // at its partner for two bits, writes the last two. So a step needs only the units one before
 // and one after its own sixteen, and the output bytes are those of encode_scalar.
 #include "text/utf8_group_table.h"
+#include "text/utf8_kernels.h"
 
 #if BABEL_X86_KERNELS
 #include <immintrin.h>

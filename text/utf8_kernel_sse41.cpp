@@ -1,6 +1,7 @@
 // UTF-16 to UTF-8, eight units per step with SSE4.1: the AVX2 kernel's method on half the width
 // (see utf8_kernel_avx2.cpp for how surrogate pairs are split between their two units).
 #include "text/utf8_group_table.h"
+#include "text/utf8_kernels.h"
 
 #if BABEL_X86_KERNELS
 #include <immintrin.h>

@@ -1,5 +1,6 @@
 // Picks the fastest encoding kernel the processor supports, once.
 #include "text/utf8_group_table.h"
+#include "text/utf8_kernels.h"
 
 namespace babel::detail {
 namespace {
