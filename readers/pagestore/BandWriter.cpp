@@ -8,6 +8,10 @@ namespace pagestore {
 namespace {
 // Rows per band: as many as fit in this many bytes, at least one.
 constexpr uint64_t kBandBytes = 256 * 1024;
+// Previews up to this size are decoded into a block of their own, zstd writing in place as the
+// one-shot decoder does (no window buffer of its own, no copy into the band), and handed over
+// band by band as the rows land. A larger preview would cost more than zstd's window.
+constexpr uint64_t kOwnBlockBytes = 4 * 1024 * 1024;
 }  // namespace
 
 BandWriter::BandWriter(tarn::PreviewSink& sink, uint32_t width, uint32_t height)
@@ -23,7 +27,10 @@ bool BandWriter::Begin() {
     begun_ = true;
     destination_ = reinterpret_cast<uint8_t*>(sink_.InPlaceDestination());
     bandBytes_ = bandRows_ * rowBytes_;
-    if (!band_) band_.reset(static_cast<uint8_t*>(std::malloc(destination_ ? kBandBytes : bandBytes_)));
+    const bool ownBlock = !destination_ && needed_ <= kOwnBlockBytes;
+    scratchBytes_ = ownBlock ? needed_ : destination_ ? kBandBytes : bandBytes_;
+    if (!band_) band_.reset(static_cast<uint8_t*>(std::malloc(scratchBytes_)));
+    if (ownBlock) destination_ = band_.get();
     if (!band_) {
         Discard();
         refusal_ = tarn::PreviewOutcome::NoPreview;
@@ -34,8 +41,8 @@ bool BandWriter::Begin() {
 }
 
 uint8_t* BandWriter::Space(uint64_t& capacity) {
-    if (written_ >= needed_) {
-        capacity = destination_ ? kBandBytes : bandBytes_;
+    if (written_ >= needed_) {  // every row is delivered: the block or band is scratch now
+        capacity = scratchBytes_;
         return band_.get();
     }
     if (destination_) {
@@ -50,16 +57,18 @@ uint8_t* BandWriter::Space(uint64_t& capacity) {
 void BandWriter::Commit(uint64_t n) {
     if (written_ >= needed_) return;  // scratch
     written_ += n;
+    // Bands of at most bandRows_ rows, also from a whole block, so that the sink reads each while
+    // it is in the cache.
     const uint64_t rows = written_ / rowBytes_;
-    if (rows - delivered_ >= bandRows_ || written_ == needed_) Deliver(rows);
+    while (rows - delivered_ >= bandRows_) Deliver(delivered_ + bandRows_);
+    if (written_ == needed_) Deliver(rows);
 }
 
 void BandWriter::Finish() {
     if (written_ >= needed_) return;
     if (destination_) {
         std::memset(destination_ + written_, 0, needed_ - written_);
-        written_ = needed_;
-        Deliver(height_);
+        Commit(needed_ - written_);
         return;
     }
     const uint64_t inBand = written_ - delivered_ * rowBytes_;

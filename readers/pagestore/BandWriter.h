@@ -1,5 +1,6 @@
-// Where a pixel blob's decoded bytes go: the rows of the current band (or the sink's own block
-// for the whole preview), handed to the sink as bands complete; once the preview is complete,
+// Where a pixel blob's decoded bytes go: the rows of the current band (or one block for the
+// whole preview: the sink's own, or the writer's for a small preview), handed to the sink as
+// bands complete; once the preview is complete,
 // a scratch band whose bytes are dropped. Calls the sink's Begin, Rows and, on failure,
 // Discard.
 #pragma once
@@ -22,7 +23,8 @@ public:
 
     // The preview's bytes: width x height x 4.
     uint64_t Needed() const { return needed_; }
-    // After Begin: the sink's own block for the whole preview, or null.
+    // After Begin: the block that takes the whole preview (the sink's own, or for a small preview
+    // the writer's), or null when the preview goes band by band.
     uint8_t* Destination() const { return destination_; }
 
     // False when the sink refuses or there is no memory for a band; Refusal() then says what
@@ -51,6 +53,7 @@ private:
     const uint32_t width_, height_;
     const uint64_t rowBytes_, needed_;
     uint64_t bandRows_ = 1, bandBytes_ = 0;
+    uint64_t scratchBytes_ = 0;  // what band_ holds
     bool begun_ = false;
     tarn::PreviewOutcome refusal_ = tarn::PreviewOutcome::NoPreview;
     uint8_t* destination_ = nullptr;
