@@ -1,6 +1,7 @@
 // The row functions that need no blend kernel: copy, bitwise, normal blends, erases and paint.
 #include <cstring>
 
+#include "image/BlendRows.h"
 #include "image/BlendRowsScalar.h"
 #include "image/BlendTables.h"
 #include "image/PixelMath.h"

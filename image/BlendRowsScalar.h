@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "image/BlendParams.h"
-#include "image/BlendRows.h"
 
 namespace tarn {
 

@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "memory/PoolRegion.h"
-#include "memory/SizePool.h"
 
 namespace tarn {
 
@@ -52,11 +50,6 @@ bool PoolChunk::AllBlocksFree() const {
     const size_t local = CountList(localFree, capacity + 1);
     const size_t remote = CountList(remoteFree.load(std::memory_order_acquire), capacity + 1);
     return local + remote == capacity;
-}
-
-void PoolChunk::HandBack() {
-    SetOwner(0);
-    PoolRegion::Of(this)->PoolFor(blockSize).AddReleased(this);
 }
 
 }  // namespace tarn

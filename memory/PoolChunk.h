@@ -69,9 +69,6 @@ public:
     DWORD Owner() const { return owner.load(std::memory_order_relaxed); }
     void SetOwner(DWORD threadId) { owner.store(threadId, std::memory_order_relaxed); }
 
-    // Chunk, then its region's header and the pool of its block size: where it goes back to.
-    void HandBack();
-
     PoolChunk* queueNext = nullptr;
 
 private:

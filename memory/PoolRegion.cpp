@@ -54,4 +54,9 @@ PoolChunk* PoolRegion::StealWhollyFree(size_t blockSize) {
     return nullptr;
 }
 
+void PoolRegion::HandBack(PoolChunk* chunk) {
+    chunk->SetOwner(0);
+    Of(chunk)->PoolFor(chunk->BlockSize()).AddReleased(chunk);
+}
+
 }  // namespace tarn

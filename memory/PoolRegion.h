@@ -31,6 +31,9 @@ public:
     static PoolRegion* InitializeAt(void* base);
     // The region header of any address inside a region.
     static PoolRegion* Of(const void* address);
+    // A chunk its thread gives up: no owner, then back to the pool of its block size in its
+    // region. Any thread, without the directory mutex.
+    static void HandBack(PoolChunk* chunk);
 
     PoolRegion(const PoolRegion&) = delete;
     PoolRegion& operator=(const PoolRegion&) = delete;

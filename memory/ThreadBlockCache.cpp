@@ -4,6 +4,7 @@
 #include <new>
 
 #include "memory/PoolGeometry.h"
+#include "memory/PoolRegion.h"
 #include "memory/RegionDirectory.h"
 #include "memory/SlimMutex.h"
 #include "platform/Platform.h"
@@ -283,7 +284,7 @@ void ThreadBlockCache::Release() {
     if (!current) return;
     PoolChunk* chunk = current;
     current = nullptr;
-    chunk->HandBack();
+    PoolRegion::HandBack(chunk);
 }
 
 }  // namespace tarn

@@ -394,7 +394,7 @@ TEST(RegionDirectory, SkipCounterSendsTheNextRequestsToNewRegionsWithoutRescanni
 
     // The first region gets a chunk back, but the counter makes the next request skip it.
     PoolChunk* returned = chunks[0];
-    returned->HandBack();
+    PoolRegion::HandBack(returned);
     PoolChunk* skipped = directory.TakeChunk(k128);
     EXPECT_EQ(PoolIntrospection::RegionCount(directory), 7u);
     EXPECT_NE(regionOf(skipped), regions[0]);

@@ -1,5 +1,5 @@
+// Which row function a blit runs: chosen from the mode number and the processor, once per blit.
 #include "image/BlendParams.h"
-
 #include "image/BlendRows.h"
 #include "image/BlendRowsScalar.h"
 #include "platform/Platform.h"
