@@ -62,8 +62,51 @@ void SweepRows(const uint32_t* src, int64_t W, int64_t first, int64_t last) {
     for (; p < end; p += 64) resample::Prefetch(p);
 }
 
+// Four source columns to one across and whole source rows down: each destination row in one
+// pass over its source rows, whole rows in address order (no strips, so no grouping either);
+// the last few columns, and any row the kernel does not take, by strips.
+void FourWideRows(const Kernels& k, CImage32& destination, const CImage32& source, int32_t w, int32_t h,
+                  int64_t xStep, int64_t yStep) {
+    const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
+    const uint32_t* src = source.Pixels();
+    uint32_t* dst = destination.Pixels();
+    resample::StripTables tables;
+    StripColumns s{};
+    s.cols = tables.cols;
+    s.edges = tables.edges;
+    s.weights = tables.weights;
+    StripSums t;
+    for (int32_t y = 0; y < h; ++y) {
+        const Footprint fy = MakeFootprint(yStep, y, H);
+        const uint32_t* top = fy.first <= fy.last ? src + fy.first * W : nullptr;
+        uint32_t* out = dst + y * dW;
+        size_t done = 0;
+        if (top && fy.first < fy.last && fy.wFirst == 255 && fy.wLast == 0) {
+            resample::AlignedRowJob job{};
+            job.count = static_cast<size_t>(w);
+            job.top = top;
+            job.blockRows = static_cast<size_t>(fy.last - fy.first);
+            job.bottom = top + static_cast<int64_t>(job.blockRows) * W;
+            job.stride = W;
+            job.spanCount = static_cast<size_t>(W);
+            job.out = out;
+            done = k.fourWideRow(job);
+        }
+        for (int32_t xa = static_cast<int32_t>(done); xa < w; xa += s.count) {
+            resample::BuildStrip(s, xa, w, xStep, W);
+            resample::ClearSpareColumns(s, t);
+            resample::StripRow(s, t, k, top, W, fy, out);
+        }
+    }
+}
+
 void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source, int32_t w, int32_t h,
                  int64_t xStep, int64_t yStep) {
+    if (k.fourWideRow && xStep == int64_t{4} << 16 && yStep % 65536 == 0 && yStep <= int64_t{16} << 16 &&
+        source.Width() >= 24) {
+        FourWideRows(k, destination, source, w, h, xStep, yStep);
+        return;
+    }
     const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
     const uint32_t* src = source.Pixels();
     uint32_t* dst = destination.Pixels();

@@ -95,7 +95,8 @@ TARN_AVX2 size_t FourWide(const AlignedRowJob& job) {
     // 4x + 16 on are summed eight at a time and carried to the next step.
     for (; x + 4 <= job.count && 4 * x + 24 <= job.spanCount; x += 4) {
         const int64_t first = job.spanFirst + static_cast<int64_t>(4 * x);
-        if (c[x].first != first || c[x].last != first + 4 || c[x + 3].first != first + 12 || c[x + 3].last != first + 16)
+        if (c && (c[x].first != first || c[x].last != first + 4 || c[x + 3].first != first + 12 ||
+                  c[x + 3].last != first + 16))
             break;
         e[1] = SumEight(job, top + 4 * x + 8);
         e[2] = SumEight(job, top + 4 * x + 16);
@@ -178,6 +179,10 @@ TARN_AVX2 size_t WideBlocks(const AlignedRowJob& job) {
 }
 
 }  // namespace
+
+TARN_AVX2 size_t FourWideRowAvx2(const AlignedRowJob& job) {
+    return job.blockRows == 0 || job.count < 4 || job.spanCount < 24 ? 0 : FourWide(job);
+}
 
 TARN_AVX2 size_t WholeBlockRowsAvx2(const AlignedRowJob& job) {
     const StripColumn* c = job.cols;

@@ -212,7 +212,8 @@ const KernelList& List() {
 
 const Kernels& ScalarKernels() {
     static const Kernels kernels{AlphaRangeScalar,  PlainRowsScalar,   PremulRowsScalar, EdgeRowsScalar,
-                                 EdgeColumnsScalar, UniformRowScalar, MixedRowScalar,  AlignedRowScalar, NarrowRowScalar};
+                                 EdgeColumnsScalar, UniformRowScalar, MixedRowScalar,  AlignedRowScalar, NarrowRowScalar,
+                                 nullptr};
     return kernels;
 }
 

@@ -253,6 +253,10 @@ struct Kernels {
     void (*mixedRow)(const MixedRowJob& job);
     void (*alignedRow)(const AlignedRowJob& job);
     void (*narrowRow)(const NarrowRowJob& job);
+    // Optional (null in a set without it): destination pixels 0, 1, ... of a whole row whose
+    // blocks are all four columns wide from source column 0 (job.cols null, spanFirst 0, the
+    // span the whole source row); returns how many it wrote, the rest left to the strips.
+    size_t (*fourWideRow)(const AlignedRowJob& job);
 };
 
 void NarrowRowScalar(const NarrowRowJob& job);
@@ -266,6 +270,7 @@ void AlignedRowScalar(const AlignedRowJob& job);
 void UniformRowAvx2(const UniformRowJob& job);
 void MixedRowAvx2(const MixedRowJob& job);
 void AlignedRowAvx2(const AlignedRowJob& job);
+size_t FourWideRowAvx2(const AlignedRowJob& job);
 
 const Kernels& ScalarKernels();
 // The fastest kernels this processor runs; every set gives the same results.

@@ -209,7 +209,8 @@ TARN_AVX2 void EdgeColumnsAvx2(const uint32_t* first, ptrdiff_t stride, size_t r
 
 const Kernels& Avx2Kernels() {
     static const Kernels kernels{AlphaRangeAvx2,  PlainRowsAvx2,   PremulRowsAvx2, EdgeRowsAvx2,
-                                 EdgeColumnsAvx2, UniformRowAvx2, MixedRowAvx2,  AlignedRowAvx2, NarrowRowAvx2};
+                                 EdgeColumnsAvx2, UniformRowAvx2, MixedRowAvx2,  AlignedRowAvx2, NarrowRowAvx2,
+                                 FourWideRowAvx2};
     return kernels;
 }
 
