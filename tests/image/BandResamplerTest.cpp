@@ -90,6 +90,10 @@ TEST(BandResampler, MatchesResampleOnChosenShapes) {
         {40000, 2, 256, 1},    {2, 40000, 1, 256},     // 32768 or more along an axis
         {40000, 200, 256, 3},  {300, 1000, 100, 7},    // footprints of more than 8 MiB, of 130 rows and more
         {5000, 390, 17, 3},    {390, 390, 5, 3},
+        // Four columns to one with whole rows down (the whole-row kernel and its tail strip),
+        // the last row of a one-to-one ratio down having a single source row.
+        {1024, 1024, 256, 256}, {96, 8, 24, 2}, {1200, 48, 300, 3}, {4096, 64, 1024, 16}, {100, 25, 25, 25},
+        {100, 50, 25, 25},      {28, 4, 7, 1},
     };
     std::mt19937 rng(7);
     for (const Case& c : cases) {
