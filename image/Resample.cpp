@@ -62,6 +62,18 @@ void SweepRows(const uint32_t* src, int64_t W, int64_t first, int64_t last) {
     for (; p < end; p += 64) resample::Prefetch(p);
 }
 
+// A strip's tables and sums, on the stack of the caller, the strip pointing into its tables.
+struct StripScratch {
+    resample::StripTables tables;
+    StripColumns s{};
+    StripSums t;
+    StripScratch() {
+        s.cols = tables.cols;
+        s.edges = tables.edges;
+        s.weights = tables.weights;
+    }
+};
+
 // Four source columns to one across and whole source rows down: each destination row in one
 // pass over its source rows, whole rows in address order (no strips, so no grouping either);
 // the last few columns, and any row the kernel does not take, by strips.
@@ -70,12 +82,9 @@ void FourWideRows(const Kernels& k, CImage32& destination, const CImage32& sourc
     const int64_t W = source.Width(), H = source.Height(), dW = destination.Width();
     const uint32_t* src = source.Pixels();
     uint32_t* dst = destination.Pixels();
-    resample::StripTables tables;
-    StripColumns s{};
-    s.cols = tables.cols;
-    s.edges = tables.edges;
-    s.weights = tables.weights;
-    StripSums t;
+    StripScratch scratch;
+    StripColumns& s = scratch.s;
+    StripSums& t = scratch.t;
     for (int32_t y = 0; y < h; ++y) {
         const Footprint fy = MakeFootprint(yStep, y, H);
         const uint32_t* top = fy.first <= fy.last ? src + fy.first * W : nullptr;
@@ -117,12 +126,9 @@ void AreaAverage(const Kernels& k, CImage32& destination, const CImage32& source
         large ? static_cast<int32_t>(std::clamp(static_cast<double>(kGroupBytes) / (W * 4.0) / sourceRowsPerRow, 1.0,
                                                 static_cast<double>(h)))
               : h;
-    resample::StripTables tables;
-    StripColumns s{};
-    s.cols = tables.cols;
-    s.edges = tables.edges;
-    s.weights = tables.weights;
-    StripSums t;
+    StripScratch scratch;
+    StripColumns& s = scratch.s;
+    StripSums& t = scratch.t;
     for (int32_t y0 = 0; y0 < h; y0 += group) {
         const int32_t y1 = std::min(h, y0 + group);
         if (large) {
