@@ -106,21 +106,10 @@ TARN_AVX2 inline FourSums FourByFour(const ColumnSum* T, const ColumnSum* U, con
 
 // Destination pixels x .. x + 3 from their sums: the first columns' rounding below the first
 // row taken off, then the quotients.
-TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f, bool byFour) {
+TARN_AVX2 inline void FinishFour(const AlignedRowJob& job, size_t x, FourSums f) {
     const StripColumn* c = job.cols + x;
     const __m128i hasBlock = _mm_cmpgt_epi32(f.blockColumns, _mm_setzero_si128());
-    if (job.blockRows > 1 && byFour) {
-        // First columns 4 apart: two loads and a shuffle per row instead of a gather.
-        const uint32_t* base = job.top + c[0].first;
-        const __m256i pick = _mm256_setr_epi32(0, 4, 2, 6, 0, 4, 2, 6);
-        for (size_t row = 1; row < job.blockRows; ++row) {
-            const uint32_t* q = base + static_cast<ptrdiff_t>(row) * job.stride;
-            const __m256i x = _mm256_castps_si256(_mm256_shuffle_ps(
-                _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q))),
-                _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 8))), 0));
-            TakeRounding(f, _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(x, pick)), _mm_set1_epi32(-1));
-        }
-    } else if (job.blockRows > 1 && _mm_movemask_epi8(hasBlock) != 0) {
+    if (job.blockRows > 1 && _mm_movemask_epi8(hasBlock) != 0) {
         const __m128i index = _mm_setr_epi32(0, static_cast<int>(c[1].first - c[0].first),
                                              static_cast<int>(c[2].first - c[0].first), static_cast<int>(c[3].first - c[0].first));
         const int* base = reinterpret_cast<const int*>(job.top + c[0].first);
@@ -145,7 +134,7 @@ TARN_AVX2 void AlignedRowAvx2(const AlignedRowJob& job) {
     for (; x + 4 <= job.count; x += 4) {
         const StripColumn* c = job.cols + x;
         const bool byFour = c[0].last == c[0].first + 4 && c[3].first == c[0].first + 12 && c[3].last == c[0].first + 16;
-        FinishFour(job, x, byFour ? FourByFour(T, U, alphas, c[0].first) : AnyFour(T, U, alphas, c), byFour);
+        FinishFour(job, x, byFour ? FourByFour(T, U, alphas, c[0].first) : AnyFour(T, U, alphas, c));
     }
     for (; x < job.count; ++x) job.out[x] = AlignedPixel(job, T, U, alphas, job.cols[x].first, job.cols[x].last);
 }
