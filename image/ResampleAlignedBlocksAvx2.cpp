@@ -21,6 +21,25 @@ TARN_AVX2 inline __m256i RoundingPixels(__m256i x) {
     return _mm256_and_si256(colour, keep);
 }
 
+// As AddPairs8; with `Rounding`, also adds G of columns 0 and 4 of both rows to `rounding`,
+// whose 16-bit lanes hold each channel of the two rows side by side (at most 16 rows of 255).
+template <bool Rounding>
+TARN_AVX2 inline void AddPairs8(__m256i x0, __m256i x1, __m256i s[4], __m256i& rounding) {
+    const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi16(1);
+    const __m256i lo = _mm256_unpacklo_epi8(x0, x1), hi = _mm256_unpackhi_epi8(x0, x1);
+    const __m256i w0 = _mm256_unpacklo_epi8(lo, zero);
+    const __m256i alphas = _mm256_shuffle_epi8(
+        w0, _mm256_setr_epi8(12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14,
+                             15, 12, 13, 14, 15, 12, 13, 14, 15));
+    s[0] = _mm256_add_epi32(s[0], _mm256_madd_epi16(w0, _mm256_blend_epi16(alphas, ones, 0xC0)));
+    if constexpr (Rounding)
+        rounding = _mm256_add_epi16(
+            rounding, _mm256_and_si256(_mm256_blend_epi16(w0, ones, 0xC0), _mm256_cmpgt_epi16(alphas, ones)));
+    s[1] = _mm256_add_epi32(s[1], PremultipliedWide(_mm256_unpackhi_epi8(lo, zero)));
+    s[2] = _mm256_add_epi32(s[2], PremultipliedWide(_mm256_unpacklo_epi8(hi, zero)));
+    s[3] = _mm256_add_epi32(s[3], PremultipliedWide(_mm256_unpackhi_epi8(hi, zero)));
+}
+
 // What the destination pixels of two blocks four columns wide need of their eight columns,
 // one block per 128-bit lane as (b, g, r, v): 255 * P(block rows) - G(first row) +
 // P(boundary row) over the block, P of its first column over all rows (the boundary of the
@@ -31,30 +50,33 @@ struct EightSums {
 };
 
 // The first-column rounding only when the eight columns start a block (`FirstColumns`).
+// Inlined, so that the constants and sums stay in registers across a row of blocks.
 template <bool FirstColumns = true>
-TARN_AVX2 inline EightSums SumEight(const AlignedRowJob& job, const uint32_t* top) {
+TARN_AVX2 __attribute__((always_inline)) inline EightSums SumEight(const AlignedRowJob& job, const uint32_t* top) {
     const ptrdiff_t W = job.stride;
     const __m256i zero = _mm256_setzero_si256();
     __m256i s[4] = {zero, zero, zero, zero}, b[4] = {zero, zero, zero, zero};
+    __m256i rounding = zero;
     const __m256i bottom = Load8(top + static_cast<ptrdiff_t>(job.blockRows) * W);
     EightSums e;
     e.lo = bottom;
     e.hi = bottom;
-    e.firstRounding = zero;
     const uint32_t* p = top;
-    for (size_t r = 0; r < job.blockRows; r += 2, p += 2 * W) {
-        const bool pair = r + 1 < job.blockRows;
-        const __m256i x0 = Load8(p), x1 = pair ? Load8(p + W) : zero;
-        e.lo = _mm256_min_epu8(e.lo, pair ? _mm256_min_epu8(x0, x1) : x0);
+    size_t r = 0;
+    for (; r + 1 < job.blockRows; r += 2, p += 2 * W) {
+        const __m256i x0 = Load8(p), x1 = Load8(p + W);
+        e.lo = _mm256_min_epu8(e.lo, _mm256_min_epu8(x0, x1));
         e.hi = _mm256_max_epu8(e.hi, _mm256_max_epu8(x0, x1));
-        AddPairs8(x0, x1, s);
-        if constexpr (!FirstColumns) continue;
-        // Rows below the first: G of columns 0 and 4 as (0 | 4).
-        const __m256i g = _mm256_add_epi16(_mm256_unpacklo_epi8(r > 0 ? RoundingPixels(x0) : zero, zero),
-                                           _mm256_unpacklo_epi8(RoundingPixels(x1), zero));
-        e.firstRounding = _mm256_add_epi32(e.firstRounding, _mm256_unpacklo_epi16(g, zero));
+        AddPairs8<FirstColumns>(x0, x1, s, rounding);
     }
-    AddPairs8(bottom, zero, b);
+    if (r < job.blockRows) {
+        const __m256i x0 = Load8(p);
+        e.lo = _mm256_min_epu8(e.lo, x0);
+        e.hi = _mm256_max_epu8(e.hi, x0);
+        AddPairs8<FirstColumns>(x0, zero, s, rounding);
+    }
+    __m256i unused = zero;
+    AddPairs8<false>(bottom, zero, b, unused);
     const __m256i first = RoundingPixels(Load8(top));
     const __m256i g16 = _mm256_add_epi16(_mm256_unpacklo_epi8(first, zero), _mm256_unpackhi_epi8(first, zero));
     const __m256i firstRow = _mm256_add_epi32(_mm256_unpacklo_epi16(g16, zero), _mm256_unpackhi_epi16(g16, zero));
@@ -62,6 +84,11 @@ TARN_AVX2 inline EightSums SumEight(const AlignedRowJob& job, const uint32_t* to
     const __m256i B = _mm256_add_epi32(_mm256_add_epi32(b[0], b[1]), _mm256_add_epi32(b[2], b[3]));
     e.blocks = _mm256_add_epi32(_mm256_sub_epi32(Times255(P), firstRow), B);
     e.firstColumn = _mm256_add_epi32(s[0], b[0]);
+    // G of the first column over all rows, less that of the first row: the rows below it.
+    e.firstRounding = zero;
+    if constexpr (FirstColumns)
+        e.firstRounding = _mm256_sub_epi32(_mm256_madd_epi16(rounding, _mm256_set1_epi16(1)),
+                                           _mm256_unpacklo_epi16(_mm256_unpacklo_epi8(first, zero), zero));
     return e;
 }
 
