@@ -231,6 +231,7 @@ void BandResampler::SumRows(const uint32_t* rows, int64_t n) {
 }
 
 void BandResampler::KeepRows(const uint32_t* rows, int64_t n) {
+    const uint32_t* const band = rows;
     while (n > 0 && nextY_ < dH_) {
         const Need need = NeedOf(nextY_);
         if (received_ < need.first) {
@@ -257,8 +258,14 @@ void BandResampler::KeepRows(const uint32_t* rows, int64_t n) {
             if (received_ <= need.last) break;
             MakeRowsWithin(window_.get(), windowFirst_, received_);
             const int64_t keep = nextY_ < dH_ ? std::min(NeedOf(nextY_).first, received_) : received_;
-            std::memmove(window_.get(), window_.get() + (keep - windowFirst_) * W_,
-                         static_cast<size_t>((received_ - keep) * W_) * 4);
+            const int64_t back = received_ - keep;
+            if (back <= (rows - band) / W_) {
+                // The rows still needed came with this band: read them, and the rest of the
+                // band, where they are rather than copying every footprint that follows.
+                rows -= back * W_, n += back, received_ = keep;
+            } else {
+                std::memmove(window_.get(), window_.get() + (keep - windowFirst_) * W_, static_cast<size_t>(back * W_) * 4);
+            }
             windowFirst_ = keep;
         }
     }
