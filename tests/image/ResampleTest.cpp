@@ -643,5 +643,39 @@ TEST(ResampleKernels, NarrowRowsMatchReference) {
     }
 }
 
+// Narrow footprints of opaque pixels take their shares as C - (C >= 258) with no alpha
+// arithmetic: every column and row weight against the scalar kernel, on rows that are opaque
+// and rows with one pixel just short of opaque (254), whose footprints must not take that path.
+TEST(ResampleKernels, NarrowOpaqueRowsMatchScalarAtEveryWeight) {
+    const resample::Kernels* sets[4];
+    const char* names[4];
+    const size_t count = resample::AvailableKernels(sets, 4, names);
+    std::mt19937 rng(7);
+    constexpr size_t kColumns = 16;
+    std::array<uint32_t, 40> top{}, bottom{};
+    for (int variant = 0; variant < 3; ++variant)
+        for (uint32_t B : {1u, 2u, 3u, 6u, 43u, 86u, 129u, 200u, 255u})
+            for (uint32_t w = 1; w <= 255; ++w) {
+                for (uint32_t& p : top) p = (rng() & 0x00FFFFFFu) | 0xFF000000u;
+                for (uint32_t& p : bottom) p = (rng() & 0x00FFFFFFu) | 0xFF000000u;
+                if (variant > 0) (variant == 1 ? top : bottom)[w % 9] = (rng() & 0x00FFFFFFu) | 0xFE000000u;
+                // Odd columns cover two source pixels, even ones one.
+                std::array<resample::EdgeColumns, kColumns> cols{};
+                for (size_t x = 0; x < kColumns; ++x)
+                    cols[x] = {static_cast<int32_t>(x / 2), static_cast<int32_t>(x / 2 + x % 2), w,
+                               x % 2 ? std::max(1u, 256u - w) : 0u};
+                std::array<uint32_t, kColumns> expected{}, out{};
+                const resample::NarrowRowJob reference{cols.data(), kColumns, top.data(), bottom.data(), B, 255 - B + 1,
+                                                       static_cast<int64_t>(top.size()), expected.data()};
+                resample::NarrowRowScalar(reference);
+                for (size_t k = 0; k < count; ++k) {
+                    resample::NarrowRowJob job = reference;
+                    job.out = out.data();
+                    sets[k]->narrowRow(job);
+                    ASSERT_EQ(out, expected) << names[k] << " w " << w << " B " << B << " variant " << variant;
+                }
+            }
+}
+
 }  // namespace
 }  // namespace tarn
