@@ -103,4 +103,41 @@ TARN_AVX2 inline void PackFour(const FourSums& f, __m256d weight, __m256d weight
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out4), out);
 }
 
+// floor(n / d) per lane for 0 <= n < 2^31, 0 < d < 2^30 and quotients at most 255, given
+// r ~ 1 / d (the approximate reciprocal, relative error at most 1.5 * 2^-12, will do): the
+// estimate is within one of the quotient, and the remainder n - q * d, exact in 32 bits,
+// says which way.
+TARN_AVX2 inline __m256i SmallQuotient8(__m256i n, __m256i d, __m256 r) {
+    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r));
+    const __m256i rest = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, d));
+    q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(rest, _mm256_sub_epi32(d, _mm256_set1_epi32(1))));  // rest >= d
+    return _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_setzero_si256(), rest));                   // rest < 0
+}
+
+// PackFour for two sets of four pixels whose sums and total weight (the same for all, and at
+// most 2^31 / 255) stay below 2^31: single-precision estimates and integer remainders, with no
+// division.
+TARN_AVX2 inline void PackEight(const FourSums& f0, const FourSums& f1, __m256i weight, __m256 weightReciprocal,
+                                uint32_t* out8) {
+    const __m256i b = _mm256_set_m128i(f1.b, f0.b), g = _mm256_set_m128i(f1.g, f0.g);
+    const __m256i r = _mm256_set_m128i(f1.r, f0.r), v = _mm256_set_m128i(f1.v, f0.v);
+    const __m256i range = _mm256_set_m128i(f1.range, f0.range);
+    const __m256i zero = _mm256_setzero_si256(), byte = _mm256_set1_epi32(255);
+    const __m256i empty = _mm256_cmpeq_epi32(v, zero);
+    const __m256i divisor = _mm256_or_si256(v, _mm256_and_si256(empty, _mm256_set1_epi32(1)));  // no 0 divisors
+    const __m256 reciprocal = _mm256_rcp_ps(_mm256_cvtepi32_ps(divisor));
+    const __m256i qb = SmallQuotient8(b, divisor, reciprocal);
+    const __m256i qg = SmallQuotient8(g, divisor, reciprocal);
+    const __m256i qr = SmallQuotient8(r, divisor, reciprocal);
+    // Alpha: the one alpha of the footprint, or v * 255 / weight.
+    const __m256i lo = _mm256_sub_epi32(byte, _mm256_and_si256(range, byte));
+    const __m256i same = _mm256_cmpeq_epi32(lo, _mm256_and_si256(_mm256_srli_epi32(range, 8), byte));
+    const __m256i qa = SmallQuotient8(_mm256_sub_epi32(_mm256_slli_epi32(v, 8), v), weight, weightReciprocal);
+    const __m256i a = _mm256_blendv_epi8(qa, lo, same);
+    __m256i out = _mm256_or_si256(qb, _mm256_slli_epi32(qg, 8));
+    out = _mm256_or_si256(out, _mm256_or_si256(_mm256_slli_epi32(qr, 16), _mm256_slli_epi32(a, 24)));
+    out = _mm256_andnot_si256(empty, out);  // all transparent: 0
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out8), out);
+}
+
 }  // namespace tarn::resample

@@ -107,10 +107,40 @@ TARN_AVX2 inline __m256i BlockAlpha(__m256i bytes, __m256i next) {
     return Pick<Greatest>(a, _mm256_shuffle_epi32(_mm256_srli_epi32(_mm256_permute2x128_si256(bytes, next, 0x21), 24), 0));
 }
 
-TARN_AVX2 size_t FourWide(const AlignedRowJob& job) {
-    const StripColumn* c = job.cols;
-    const uint32_t* top = job.top + job.spanFirst;
+// The sums of destination pixels x .. x + 3, whose blocks start at column 4x of `top` (the
+// span's first column) and are all four wide: e[0] holds the sums of columns 4x .. 4x + 7 on
+// entry, and those of 4x + 8 .. 4x + 15 on return.
+TARN_AVX2 inline FourSums FourBlocks(const AlignedRowJob& job, const uint32_t* top, size_t x, EightSums e[3]) {
     const __m256i pickLanes = _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4);
+    e[1] = SumEight(job, top + 4 * x + 8);
+    e[2] = SumEight(job, top + 4 * x + 16);
+    __m128i pixels[4], words[2];
+    for (int k = 0; k < 2; ++k) {
+        const __m256i boundary = _mm256_permute2x128_si256(e[k].firstColumn, e[k + 1].firstColumn, 0x21);
+        const __m256i sums = _mm256_sub_epi32(_mm256_add_epi32(e[k].blocks, boundary), e[k].firstRounding);
+        pixels[2 * k] = _mm256_castsi256_si128(sums);
+        pixels[2 * k + 1] = _mm256_extracti128_si256(sums, 1);
+        const __m256i lo = BlockAlpha<false>(e[k].lo, e[k + 1].lo), hi = BlockAlpha<true>(e[k].hi, e[k + 1].hi);
+        const __m256i word = _mm256_or_si256(_mm256_slli_epi32(hi, 8), _mm256_sub_epi32(_mm256_set1_epi32(255), lo));
+        words[k] = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(word, pickLanes));
+    }
+    FourSums f;
+    Transpose(pixels, f);
+    f.range = _mm_unpacklo_epi64(words[0], words[1]);
+    e[0] = e[2];
+    return f;
+}
+
+// Whether destination pixels x .. x + 3 have blocks four wide from column 4x of the span.
+inline bool FourWideAt(const AlignedRowJob& job, size_t x) {
+    const StripColumn* c = job.cols;
+    const int64_t first = job.spanFirst + static_cast<int64_t>(4 * x);
+    return !c || (c[x].first == first && c[x].last == first + 4 && c[x + 3].first == first + 12 &&
+                  c[x + 3].last == first + 16);
+}
+
+TARN_AVX2 size_t FourWide(const AlignedRowJob& job) {
+    const uint32_t* top = job.top + job.spanFirst;
     // Every footprint here weighs the same.
     const __m256d weight = AlignedWeights(_mm_set1_epi32(4), job.blockRows);
     const __m256d weightReciprocal = _mm256_div_pd(_mm256_set1_pd(1.0), weight);
@@ -119,30 +149,20 @@ TARN_AVX2 size_t FourWide(const AlignedRowJob& job) {
     e[0] = SumEight(job, top);
     // Pixels x .. x + 3 read columns 4x .. 4x + 16 (footprints follow one another, so the
     // first and the last being four wide and 12 apart makes all four so); the columns from
-    // 4x + 16 on are summed eight at a time and carried to the next step.
-    for (; x + 4 <= job.count && 4 * x + 24 <= job.spanCount; x += 4) {
-        const int64_t first = job.spanFirst + static_cast<int64_t>(4 * x);
-        if (c && (c[x].first != first || c[x].last != first + 4 || c[x + 3].first != first + 12 ||
-                  c[x + 3].last != first + 16))
-            break;
-        e[1] = SumEight(job, top + 4 * x + 8);
-        e[2] = SumEight(job, top + 4 * x + 16);
-        __m128i pixels[4], words[2];
-        for (int k = 0; k < 2; ++k) {
-            const __m256i boundary = _mm256_permute2x128_si256(e[k].firstColumn, e[k + 1].firstColumn, 0x21);
-            const __m256i sums = _mm256_sub_epi32(_mm256_add_epi32(e[k].blocks, boundary), e[k].firstRounding);
-            pixels[2 * k] = _mm256_castsi256_si128(sums);
-            pixels[2 * k + 1] = _mm256_extracti128_si256(sums, 1);
-            const __m256i lo = BlockAlpha<false>(e[k].lo, e[k + 1].lo), hi = BlockAlpha<true>(e[k].hi, e[k + 1].hi);
-            const __m256i word = _mm256_or_si256(_mm256_slli_epi32(hi, 8), _mm256_sub_epi32(_mm256_set1_epi32(255), lo));
-            words[k] = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(word, pickLanes));
+    // 4x + 16 on are summed eight at a time and carried to the next step. Up to 16 block rows
+    // the sums stay below 2^31, and eight pixels share single-precision quotients.
+    if (job.blockRows <= 16) {
+        const uint32_t total = AlignedWeightSum(4, job.blockRows);
+        const __m256i weight8 = _mm256_set1_epi32(static_cast<int>(total));
+        const __m256 reciprocal8 = _mm256_rcp_ps(_mm256_set1_ps(static_cast<float>(total)));
+        for (; x + 8 <= job.count && 4 * x + 40 <= job.spanCount && FourWideAt(job, x) && FourWideAt(job, x + 4); x += 8) {
+            const FourSums f0 = FourBlocks(job, top, x, e);
+            const FourSums f1 = FourBlocks(job, top, x + 4, e);
+            PackEight(f0, f1, weight8, reciprocal8, job.out + x);
         }
-        FourSums f;
-        Transpose(pixels, f);
-        f.range = _mm_unpacklo_epi64(words[0], words[1]);
-        PackFour(f, weight, weightReciprocal, job.out + x);
-        e[0] = e[2];
     }
+    for (; x + 4 <= job.count && 4 * x + 24 <= job.spanCount && FourWideAt(job, x); x += 4)
+        PackFour(FourBlocks(job, top, x, e), weight, weightReciprocal, job.out + x);
     return x;
 }
 
