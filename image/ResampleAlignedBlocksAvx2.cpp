@@ -110,7 +110,7 @@ TARN_AVX2 inline __m256i BlockAlpha(__m256i bytes, __m256i next) {
 // The sums of destination pixels x .. x + 3, whose blocks start at column 4x of `top` (the
 // span's first column) and are all four wide: e[0] holds the sums of columns 4x .. 4x + 7 on
 // entry, and those of 4x + 8 .. 4x + 15 on return.
-TARN_AVX2 inline FourSums FourBlocks(const AlignedRowJob& job, const uint32_t* top, size_t x, EightSums e[3]) {
+TARN_AVX2 __attribute__((always_inline)) inline FourSums FourBlocks(const AlignedRowJob& job, const uint32_t* top, size_t x, EightSums e[3]) {
     const __m256i pickLanes = _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4);
     e[1] = SumEight(job, top + 4 * x + 8);
     e[2] = SumEight(job, top + 4 * x + 16);
