@@ -49,16 +49,76 @@ struct EightSums {
     __m256i blocks, firstColumn, firstRounding, lo, hi;
 };
 
-// The first-column rounding only when the eight columns start a block (`FirstColumns`).
-// Inlined, so that the constants and sums stay in registers across a row of blocks.
-template <bool FirstColumns = true>
-TARN_AVX2 __attribute__((always_inline)) inline EightSums SumEight(const AlignedRowJob& job, const uint32_t* top) {
+// Whether each block (128-bit lane) has one alpha over all its rows, the boundary row included,
+// given the bytes' minimum and maximum over those rows.
+TARN_AVX2 inline bool OneAlphaPerBlock(__m256i lo, __m256i hi) {
+    const __m256i first = _mm256_shuffle_epi32(lo, 0);
+    const __m256i same = _mm256_and_si256(_mm256_cmpeq_epi8(lo, first), _mm256_cmpeq_epi8(hi, first));
+    return (static_cast<uint32_t>(_mm256_movemask_epi8(same)) & 0x88888888u) == 0x88888888u;
+}
+
+// Per 128-bit lane, the channel totals of its four pixels (widened to 16 bits as two pixels
+// in `l`, two in `h`) in 32-bit lanes.
+TARN_AVX2 inline __m256i AcrossBlock(__m256i l, __m256i h) {
+    const __m256i t = _mm256_add_epi16(l, h);
+    return _mm256_unpacklo_epi16(_mm256_add_epi16(t, _mm256_bsrli_epi128(t, 8)), _mm256_setzero_si256());
+}
+
+// EightSums of blocks that each have one alpha a: then P = (a, a, a, 1) * the plain channel
+// sums, and G = [a >= 2] * (b, g, r, 1), so plain sums down the rows (16 bits hold 64 rows of
+// four columns) and one multiply per block give what the weighted sums give. Sets e.lo and
+// e.hi; false, the blocks' sums not made, when a block has more than one alpha.
+template <bool FirstColumns>
+TARN_AVX2 inline bool OneAlphaSums(const AlignedRowJob& job, const uint32_t* top, __m256i bottom, EightSums& e) {
     const ptrdiff_t W = job.stride;
     const __m256i zero = _mm256_setzero_si256();
-    __m256i s[4] = {zero, zero, zero, zero}, b[4] = {zero, zero, zero, zero};
-    __m256i rounding = zero;
+    const __m256i x0 = Load8(top);
+    const __m256i fl = _mm256_unpacklo_epi8(x0, zero), fh = _mm256_unpackhi_epi8(x0, zero);
+    __m256i sl = fl, sh = fh;
+    e.lo = _mm256_min_epu8(bottom, x0);
+    e.hi = _mm256_max_epu8(bottom, x0);
+    for (size_t r = 1; r < job.blockRows; ++r) {
+        const __m256i x = Load8(top + static_cast<ptrdiff_t>(r) * W);
+        e.lo = _mm256_min_epu8(e.lo, x);
+        e.hi = _mm256_max_epu8(e.hi, x);
+        sl = _mm256_add_epi16(sl, _mm256_unpacklo_epi8(x, zero));
+        sh = _mm256_add_epi16(sh, _mm256_unpackhi_epi8(x, zero));
+    }
+    if (!OneAlphaPerBlock(e.lo, e.hi)) return false;
+    const __m256i bl = _mm256_unpacklo_epi8(bottom, zero);
+    const __m256i alpha = _mm256_shuffle_epi8(
+        e.lo, _mm256_setr_epi8(3, -1, -1, -1, 3, -1, -1, -1, 3, -1, -1, -1, 3, -1, -1, -1, 3, -1, -1, -1, 3, -1, -1, -1,
+                               3, -1, -1, -1, 3, -1, -1, -1));
+    const __m256i weight = _mm256_blend_epi32(alpha, _mm256_set1_epi32(1), 0x88);  // (a, a, a, 1)
+    const __m256i rounds = _mm256_cmpgt_epi32(alpha, _mm256_set1_epi32(1));
+    const __m256i firstRow = _mm256_and_si256(rounds, _mm256_blend_epi32(AcrossBlock(fl, fh), _mm256_set1_epi32(4), 0x88));
+    const __m256i columns =
+        _mm256_add_epi32(Times255(AcrossBlock(sl, sh)), AcrossBlock(bl, _mm256_unpackhi_epi8(bottom, zero)));
+    e.blocks = _mm256_sub_epi32(_mm256_mullo_epi32(columns, weight), firstRow);
+    e.firstColumn = _mm256_mullo_epi32(_mm256_unpacklo_epi16(_mm256_add_epi16(sl, bl), zero), weight);
+    e.firstRounding = zero;
+    if constexpr (FirstColumns) {
+        const __m256i below = _mm256_unpacklo_epi16(_mm256_sub_epi16(sl, fl), zero);
+        e.firstRounding = _mm256_and_si256(
+            rounds, _mm256_blend_epi32(below, _mm256_set1_epi32(static_cast<int>(job.blockRows) - 1), 0x88));
+    }
+    return true;
+}
+
+// The first-column rounding only when the eight columns start a block (`FirstColumns`).
+// Inlined, so that the constants and sums stay in registers across a row of blocks.
+// `oneAlpha` guesses from the columns before whether these blocks each have one alpha (plain
+// sums then suffice) and is left saying whether they had: a wrong guess reads the rows twice.
+template <bool FirstColumns = true>
+TARN_AVX2 __attribute__((always_inline)) inline EightSums SumEight(const AlignedRowJob& job, const uint32_t* top,
+                                                                   bool& oneAlpha) {
+    const ptrdiff_t W = job.stride;
+    const __m256i zero = _mm256_setzero_si256();
     const __m256i bottom = Load8(top + static_cast<ptrdiff_t>(job.blockRows) * W);
     EightSums e;
+    if (oneAlpha && OneAlphaSums<FirstColumns>(job, top, bottom, e)) return e;
+    __m256i s[4] = {zero, zero, zero, zero}, b[4] = {zero, zero, zero, zero};
+    __m256i rounding = zero;
     e.lo = bottom;
     e.hi = bottom;
     const uint32_t* p = top;
@@ -75,6 +135,7 @@ TARN_AVX2 __attribute__((always_inline)) inline EightSums SumEight(const Aligned
         e.hi = _mm256_max_epu8(e.hi, x0);
         AddPairs8<FirstColumns>(x0, zero, s, rounding);
     }
+    oneAlpha = OneAlphaPerBlock(e.lo, e.hi);
     __m256i unused = zero;
     AddPairs8<false>(bottom, zero, b, unused);
     const __m256i first = RoundingPixels(Load8(top));
@@ -110,10 +171,11 @@ TARN_AVX2 inline __m256i BlockAlpha(__m256i bytes, __m256i next) {
 // The sums of destination pixels x .. x + 3, whose blocks start at column 4x of `top` (the
 // span's first column) and are all four wide: e[0] holds the sums of columns 4x .. 4x + 7 on
 // entry, and those of 4x + 8 .. 4x + 15 on return.
-TARN_AVX2 __attribute__((always_inline)) inline FourSums FourBlocks(const AlignedRowJob& job, const uint32_t* top, size_t x, EightSums e[3]) {
+TARN_AVX2 __attribute__((always_inline)) inline FourSums FourBlocks(const AlignedRowJob& job, const uint32_t* top, size_t x,
+                                                                    EightSums e[3], bool& oneAlpha) {
     const __m256i pickLanes = _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4);
-    e[1] = SumEight(job, top + 4 * x + 8);
-    e[2] = SumEight(job, top + 4 * x + 16);
+    e[1] = SumEight(job, top + 4 * x + 8, oneAlpha);
+    e[2] = SumEight(job, top + 4 * x + 16, oneAlpha);
     __m128i pixels[4], words[2];
     for (int k = 0; k < 2; ++k) {
         const __m256i boundary = _mm256_permute2x128_si256(e[k].firstColumn, e[k + 1].firstColumn, 0x21);
@@ -146,7 +208,8 @@ TARN_AVX2 size_t FourWide(const AlignedRowJob& job) {
     const __m256d weightReciprocal = _mm256_div_pd(_mm256_set1_pd(1.0), weight);
     size_t x = 0;
     EightSums e[3];
-    e[0] = SumEight(job, top);
+    bool oneAlpha = true;
+    e[0] = SumEight(job, top, oneAlpha);
     // Pixels x .. x + 3 read columns 4x .. 4x + 16 (footprints follow one another, so the
     // first and the last being four wide and 12 apart makes all four so); the columns from
     // 4x + 16 on are summed eight at a time and carried to the next step. Up to 16 block rows
@@ -156,13 +219,13 @@ TARN_AVX2 size_t FourWide(const AlignedRowJob& job) {
         const __m256i weight8 = _mm256_set1_epi32(static_cast<int>(total));
         const __m256 reciprocal8 = _mm256_rcp_ps(_mm256_set1_ps(static_cast<float>(total)));
         for (; x + 8 <= job.count && 4 * x + 40 <= job.spanCount && FourWideAt(job, x) && FourWideAt(job, x + 4); x += 8) {
-            const FourSums f0 = FourBlocks(job, top, x, e);
-            const FourSums f1 = FourBlocks(job, top, x + 4, e);
+            const FourSums f0 = FourBlocks(job, top, x, e, oneAlpha);
+            const FourSums f1 = FourBlocks(job, top, x + 4, e, oneAlpha);
             PackEight(f0, f1, weight8, reciprocal8, job.out + x);
         }
     }
     for (; x + 4 <= job.count && 4 * x + 24 <= job.spanCount && FourWideAt(job, x); x += 4)
-        PackFour(FourBlocks(job, top, x, e), weight, weightReciprocal, job.out + x);
+        PackFour(FourBlocks(job, top, x, e, oneAlpha), weight, weightReciprocal, job.out + x);
     return x;
 }
 
@@ -186,7 +249,8 @@ TARN_AVX2 size_t WideBlocks(const AlignedRowJob& job) {
     const uint32_t* top = job.top + job.spanFirst;
     const __m256i firstLane = _mm256_setzero_si256();
     size_t x = 0;
-    EightSums next = SumEight<false>(job, top);
+    bool oneAlpha = true;
+    EightSums next = SumEight<false>(job, top, oneAlpha);
     for (; x + 4 <= job.count && kWidth * static_cast<int64_t>(x + 4) + 8 <= static_cast<int64_t>(job.spanCount); x += 4) {
         const int64_t first = job.spanFirst + kWidth * static_cast<int64_t>(x);
         if (c[x].first != first || c[x].last != first + kWidth || c[x + 3].first != first + 3 * kWidth ||
@@ -199,12 +263,12 @@ TARN_AVX2 size_t WideBlocks(const AlignedRowJob& job) {
             const EightSums head = next;
             __m256i sums = head.blocks, lo = head.lo, hi = head.hi;
             for (int g = 1; g < Groups; ++g) {
-                const EightSums e = SumEight<false>(job, block + 8 * g);
+                const EightSums e = SumEight<false>(job, block + 8 * g, oneAlpha);
                 sums = _mm256_add_epi32(sums, e.blocks);
                 lo = _mm256_min_epu8(lo, e.lo);
                 hi = _mm256_max_epu8(hi, e.hi);
             }
-            next = SumEight<false>(job, block + kWidth);
+            next = SumEight<false>(job, block + kWidth, oneAlpha);
             // Both halves of the block and its boundary (the next block's first column).
             pixels[k] = _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)),
                                       _mm256_castsi256_si128(next.firstColumn));
