@@ -12,22 +12,41 @@ namespace tarn::resample {
 // sums P take one instruction per two pixels.
 TARN_AVX2 inline __m256i Times255(__m256i v) { return _mm256_sub_epi32(_mm256_slli_epi32(v, 8), v); }
 
+// The alphas of two rows of two columns widened to 16 bits (one column per 128-bit lane),
+// spread over each column's channel lanes.
+TARN_AVX2 inline __m256i AlphaPairs(__m256i w) {
+    return _mm256_shuffle_epi8(w, _mm256_setr_epi8(12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13,
+                                                   14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15));
+}
+
 // P of two rows of two columns widened to 16 bits, one column per 128-bit lane.
-TARN_AVX2 inline __m256i PremultipliedWide(__m256i w) {
-    const __m256i alphas = _mm256_shuffle_epi8(
-        w, _mm256_setr_epi8(12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14,
-                            15, 12, 13, 14, 15, 12, 13, 14, 15));
+TARN_AVX2 inline __m256i PremultipliedWide(__m256i w, __m256i alphas) {
     return _mm256_madd_epi16(w, _mm256_blend_epi16(alphas, _mm256_set1_epi16(1), 0xC0));
 }
 
 // Adds P of rows x0 and x1 over eight columns to sums of columns (0, 4), (1, 5), (2, 6), (3, 7).
-TARN_AVX2 inline void AddPairs8(__m256i x0, __m256i x1, __m256i s[4]) {
+// With `Rounding`, also adds G of columns 0 and 4 of both rows to `rounding`, whose 16-bit
+// lanes hold each channel of the two rows side by side (at most 16 rows of 255).
+template <bool Rounding>
+TARN_AVX2 inline void AddPairs8(__m256i x0, __m256i x1, __m256i s[4], __m256i& rounding) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i lo = _mm256_unpacklo_epi8(x0, x1), hi = _mm256_unpackhi_epi8(x0, x1);
-    s[0] = _mm256_add_epi32(s[0], PremultipliedWide(_mm256_unpacklo_epi8(lo, zero)));
-    s[1] = _mm256_add_epi32(s[1], PremultipliedWide(_mm256_unpackhi_epi8(lo, zero)));
-    s[2] = _mm256_add_epi32(s[2], PremultipliedWide(_mm256_unpacklo_epi8(hi, zero)));
-    s[3] = _mm256_add_epi32(s[3], PremultipliedWide(_mm256_unpackhi_epi8(hi, zero)));
+    const __m256i w0 = _mm256_unpacklo_epi8(lo, zero), w1 = _mm256_unpackhi_epi8(lo, zero);
+    const __m256i w2 = _mm256_unpacklo_epi8(hi, zero), w3 = _mm256_unpackhi_epi8(hi, zero);
+    const __m256i alphas = AlphaPairs(w0);
+    s[0] = _mm256_add_epi32(s[0], PremultipliedWide(w0, alphas));
+    if constexpr (Rounding) {
+        const __m256i ones = _mm256_set1_epi16(1);
+        rounding = _mm256_add_epi16(
+            rounding, _mm256_and_si256(_mm256_blend_epi16(w0, ones, 0xC0), _mm256_cmpgt_epi16(alphas, ones)));
+    }
+    s[1] = _mm256_add_epi32(s[1], PremultipliedWide(w1, AlphaPairs(w1)));
+    s[2] = _mm256_add_epi32(s[2], PremultipliedWide(w2, AlphaPairs(w2)));
+    s[3] = _mm256_add_epi32(s[3], PremultipliedWide(w3, AlphaPairs(w3)));
+}
+TARN_AVX2 inline void AddPairs8(__m256i x0, __m256i x1, __m256i s[4]) {
+    __m256i unused = _mm256_setzero_si256();
+    AddPairs8<false>(x0, x1, s, unused);
 }
 
 TARN_AVX2 inline __m256i Load8(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
@@ -103,17 +122,6 @@ TARN_AVX2 inline void PackFour(const FourSums& f, __m256d weight, __m256d weight
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out4), out);
 }
 
-// floor(n / d) per lane for 0 <= n < 2^31, 0 < d < 2^30 and quotients at most 255, given
-// r ~ 1 / d (the approximate reciprocal, relative error at most 1.5 * 2^-12, will do): the
-// estimate is within one of the quotient, and the remainder n - q * d, exact in 32 bits,
-// says which way.
-TARN_AVX2 inline __m256i SmallQuotient8(__m256i n, __m256i d, __m256 r) {
-    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r));
-    const __m256i rest = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, d));
-    q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(rest, _mm256_sub_epi32(d, _mm256_set1_epi32(1))));  // rest >= d
-    return _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_setzero_si256(), rest));                   // rest < 0
-}
-
 // PackFour for two sets of four pixels whose sums and total weight (the same for all, and at
 // most 2^31 / 255) stay below 2^31: single-precision estimates and integer remainders, with no
 // division.
@@ -126,13 +134,13 @@ TARN_AVX2 inline void PackEight(const FourSums& f0, const FourSums& f1, __m256i 
     const __m256i empty = _mm256_cmpeq_epi32(v, zero);
     const __m256i divisor = _mm256_or_si256(v, _mm256_and_si256(empty, _mm256_set1_epi32(1)));  // no 0 divisors
     const __m256 reciprocal = _mm256_rcp_ps(_mm256_cvtepi32_ps(divisor));
-    const __m256i qb = SmallQuotient8(b, divisor, reciprocal);
-    const __m256i qg = SmallQuotient8(g, divisor, reciprocal);
-    const __m256i qr = SmallQuotient8(r, divisor, reciprocal);
+    const __m256i qb = Quotient8(b, divisor, reciprocal);
+    const __m256i qg = Quotient8(g, divisor, reciprocal);
+    const __m256i qr = Quotient8(r, divisor, reciprocal);
     // Alpha: the one alpha of the footprint, or v * 255 / weight.
     const __m256i lo = _mm256_sub_epi32(byte, _mm256_and_si256(range, byte));
     const __m256i same = _mm256_cmpeq_epi32(lo, _mm256_and_si256(_mm256_srli_epi32(range, 8), byte));
-    const __m256i qa = SmallQuotient8(_mm256_sub_epi32(_mm256_slli_epi32(v, 8), v), weight, weightReciprocal);
+    const __m256i qa = Quotient8(_mm256_sub_epi32(_mm256_slli_epi32(v, 8), v), weight, weightReciprocal);
     const __m256i a = _mm256_blendv_epi8(qa, lo, same);
     __m256i out = _mm256_or_si256(qb, _mm256_slli_epi32(qg, 8));
     out = _mm256_or_si256(out, _mm256_or_si256(_mm256_slli_epi32(qr, 16), _mm256_slli_epi32(a, 24)));

@@ -21,25 +21,6 @@ TARN_AVX2 inline __m256i RoundingPixels(__m256i x) {
     return _mm256_and_si256(colour, keep);
 }
 
-// As AddPairs8; with `Rounding`, also adds G of columns 0 and 4 of both rows to `rounding`,
-// whose 16-bit lanes hold each channel of the two rows side by side (at most 16 rows of 255).
-template <bool Rounding>
-TARN_AVX2 inline void AddPairs8(__m256i x0, __m256i x1, __m256i s[4], __m256i& rounding) {
-    const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi16(1);
-    const __m256i lo = _mm256_unpacklo_epi8(x0, x1), hi = _mm256_unpackhi_epi8(x0, x1);
-    const __m256i w0 = _mm256_unpacklo_epi8(lo, zero);
-    const __m256i alphas = _mm256_shuffle_epi8(
-        w0, _mm256_setr_epi8(12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14,
-                             15, 12, 13, 14, 15, 12, 13, 14, 15));
-    s[0] = _mm256_add_epi32(s[0], _mm256_madd_epi16(w0, _mm256_blend_epi16(alphas, ones, 0xC0)));
-    if constexpr (Rounding)
-        rounding = _mm256_add_epi16(
-            rounding, _mm256_and_si256(_mm256_blend_epi16(w0, ones, 0xC0), _mm256_cmpgt_epi16(alphas, ones)));
-    s[1] = _mm256_add_epi32(s[1], PremultipliedWide(_mm256_unpackhi_epi8(lo, zero)));
-    s[2] = _mm256_add_epi32(s[2], PremultipliedWide(_mm256_unpacklo_epi8(hi, zero)));
-    s[3] = _mm256_add_epi32(s[3], PremultipliedWide(_mm256_unpackhi_epi8(hi, zero)));
-}
-
 // What the destination pixels of two blocks four columns wide need of their eight columns,
 // one block per 128-bit lane as (b, g, r, v): 255 * P(block rows) - G(first row) +
 // P(boundary row) over the block, P of its first column over all rows (the boundary of the
@@ -136,8 +117,7 @@ TARN_AVX2 __attribute__((always_inline)) inline EightSums SumEight(const Aligned
         AddPairs8<FirstColumns>(x0, zero, s, rounding);
     }
     oneAlpha = OneAlphaPerBlock(e.lo, e.hi);
-    __m256i unused = zero;
-    AddPairs8<false>(bottom, zero, b, unused);
+    AddPairs8(bottom, zero, b);
     const __m256i first = RoundingPixels(Load8(top));
     const __m256i g16 = _mm256_add_epi16(_mm256_unpacklo_epi8(first, zero), _mm256_unpackhi_epi8(first, zero));
     const __m256i firstRow = _mm256_add_epi32(_mm256_unpacklo_epi16(g16, zero), _mm256_unpackhi_epi16(g16, zero));

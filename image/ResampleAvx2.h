@@ -34,6 +34,17 @@ TARN_AVX2 inline __m256d U64ToDouble(__m256i v) {
     return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(v, _mm256_castpd_si256(magic))), magic);
 }
 
+// floor(n / d) per lane for 0 <= n < 2^31, 0 < d < 2^30 and quotients at most 255, given
+// r ~ 1 / d (the approximate reciprocal, relative error at most 1.5 * 2^-12, will do): the
+// estimate is within one of the quotient, and the remainder n - q * d, exact in 32 bits,
+// says which way.
+TARN_AVX2 inline __m256i Quotient8(__m256i n, __m256i d, __m256 r) {
+    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r));
+    const __m256i rest = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, d));
+    q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(rest, _mm256_sub_epi32(d, _mm256_set1_epi32(1))));  // rest >= d
+    return _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_setzero_si256(), rest));                   // rest < 0
+}
+
 // Divides lanes b, g, r of `sum` by v, and `alphaNumerator` by `alphaDenominator` unless
 // `alpha` (>= 0) is given; packs the four low bytes into a pixel.
 TARN_AVX2 inline uint32_t PackQuotients(__m256d sum, double v, double alphaNumerator, double alphaDenominator,

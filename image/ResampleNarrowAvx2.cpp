@@ -10,16 +10,6 @@
 namespace tarn::resample {
 namespace {
 
-// floor(n / d) per lane for 0 <= n < 2^27, 0 < d and quotients below 256, given r ~ 1 / d
-// (the approximate reciprocal, relative error below 2^-11, will do): the estimate is within
-// one of the quotient, and the remainder n - q * d, exact in 32 bits, says which way.
-TARN_AVX2 inline __m256i Quotient8(__m256i n, __m256i d, __m256 r) {
-    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r));
-    const __m256i rest = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, d));
-    q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(rest, _mm256_sub_epi32(d, _mm256_set1_epi32(1))));  // rest >= d
-    return _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_setzero_si256(), rest));                   // rest < 0
-}
-
 // Adds one pixel per lane with column weights w (0: absent) in a row of weight B. An opaque
 // pixel's share is Div255(255 * C) = C - (C >= 258), and it needs no alpha range.
 struct Sums8 {
